@@ -1,0 +1,86 @@
+// URL record, parsing, link resolution and the small text helpers of the URL unit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// Limits of the address texts. Every length counts bytes.
+inline constexpr int URL_MAX = 328;    // characters of a URL text (buffer URL_MAX + 1)
+inline constexpr int HOST_MAX = 63;    // characters of a host name
+inline constexpr int PATH_MAX_LEN = 255;  // characters of a request path or selector
+
+enum Scheme : int32_t {
+    SCHEME_NONE = 0,
+    SCHEME_GEMINI = 1,
+    SCHEME_SPARTAN = 2,
+    SCHEME_HTTP = 3,
+    SCHEME_HTTPS = 4,
+    SCHEME_FTP = 5,
+    SCHEME_GOPHER = 6,
+    SCHEME_FINGER = 7,
+    SCHEME_NEX = 8,
+    SCHEME_MAILTO = 9,
+    SCHEME_INTERNAL = 10,
+};
+
+enum NetBufferType : int32_t {
+    NETBUF_TEXT = 1,    // in-memory body
+    NETBUF_UPLOAD = 2,  // data holds the path of a local file; length is its size
+};
+
+// A request body: Spartan query data, a typed Spartan answer or a file upload.
+struct NetBuffer {
+    int32_t type = NETBUF_TEXT;
+    std::vector<char> data;  // 1024 bytes for a text body, 128 for a path; grows when needed
+    int32_t length = 0;
+};
+
+// Returns null when the buffer cannot be allocated.
+std::unique_ptr<NetBuffer> newNetBuffer(int32_t type);
+void freeNetBuffer(std::unique_ptr<NetBuffer>& buffer);
+
+// An address. Copied by value, but only one record owns the request body: a copy
+// carries no body, a move hands it on.
+struct UrlRecord {
+    int32_t scheme = SCHEME_NONE;
+    char url[URL_MAX + 1] = {};
+    char host[HOST_MAX + 1] = {};
+    char path[PATH_MAX_LEN + 1] = {};
+    int32_t port = 0;
+    std::unique_ptr<NetBuffer> data;
+    char gopherType = 0;
+
+    UrlRecord() = default;
+    UrlRecord(const UrlRecord& other);
+    UrlRecord& operator=(const UrlRecord& other);
+    UrlRecord(UrlRecord&& other) noexcept = default;
+    UrlRecord& operator=(UrlRecord&& other) noexcept = default;
+    ~UrlRecord() = default;
+};
+
+// Fills record from text; returns 1 on success, 0 for an empty text or one over URL_MAX.
+int parseUrl(const char* text, UrlRecord& record);
+
+// True for "HOME", "HISTORY", "TEST" and anything starting with "BOOK".
+bool isBuiltinPageName(const char* text);
+
+void lowercaseInPlace(char* s);
+int hexDigitValue(char c);
+
+// Decimal digits of a non-negative value (at most 14 digits). The text lives in
+// storage of the calling thread, overwritten by its next call.
+const char* decimalText(int64_t value, int* length);
+
+// In-place encoders and decoders; s must hold at least PATH_MAX_LEN + 1 bytes.
+int encodeQuery(char* s);
+void decodeSelector(char* s);
+
+// LineStyle codes produced by resolveLink (the page model owns the full list).
+int resolveLink(char* dest, int* destLength, const char* link, int linkLength, const UrlRecord& base,
+                bool listPage, char gopherType, const char* gopherHost, int gopherPort);
+int removeDotSegments(char* s);
+int encodeSpaces(char* s);
+// s must hold at least URL_MAX + 1 bytes.
+int encodeLatin1(char* s, int length);
