@@ -1,0 +1,146 @@
+#include "app/app.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "app/locale.h"
+#include "net/exchange.h"
+
+const char* const VERSION_TAG = "$VER: Farlander 0.11 [OS4] (18.02.2024)";
+
+int32_t startupScreenChoice = -1;
+
+namespace {
+
+const char* const USAGE_LINE = "Valid Args: WINDOW/S, SCREEN/S, URL/K\n";
+
+const char* const HELP_TEXT =
+    "Usage: farlander [WINDOW] [SCREEN] [URL=address | URL address | address]\n"
+    "A browser for Gemini, Spartan, Gopher, Finger and Nex.\n"
+    "\n"
+    "  WINDOW, --window       open a window on the desktop\n"
+    "  SCREEN, --screen       open full screen (wins over WINDOW)\n"
+    "  URL=address, --url=address\n"
+    "                         start at this address instead of the home page\n"
+    "  --help                 show this text\n"
+    "  --version              show the version\n"
+    "\n"
+    "Keywords may be written in any case. Without SCREEN or WINDOW the preferences decide.\n";
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// "URL=value" (keyword in any case): the value, else null.
+const char* keywordValue(const char* arg, std::string_view keyword) {
+    size_t n = keyword.size();
+    if (std::strlen(arg) > n && arg[n] == '=' && equalsNoCase(std::string_view(arg, n), keyword)) return arg + n + 1;
+    return nullptr;
+}
+
+bool started = false;  // something was opened that cleanUp must close
+
+}  // namespace
+
+const char* versionText() {
+    static const std::string text = [] {
+        std::string tag = VERSION_TAG + 6;  // after "$VER: "
+        size_t open = tag.find(" [");
+        size_t close = tag.find("] ");
+        if (open != std::string::npos && close != std::string::npos && close > open)
+            tag.erase(open, close - open + 1);
+        return tag;
+    }();
+    return text.c_str();
+}
+
+int readCliArgs(int argc, const char* const* argv) {
+    bool window = false, screen = false;
+    const char* url = nullptr;
+    bool failed = false;
+    for (int i = 1; i < argc && !failed; ++i) {
+        const char* arg = argv[i];
+        std::string_view word(arg);
+        const char* value = nullptr;
+        if (word == "--help" || word == "-h") {
+            std::fputs(HELP_TEXT, stdout);
+            return RETURN_OK;
+        } else if (word == "--version") {
+            std::printf("%s\n", versionText());
+            return RETURN_OK;
+        } else if (equalsNoCase(word, "WINDOW") || word == "--window") {
+            window = true;
+        } else if (equalsNoCase(word, "SCREEN") || word == "--screen") {
+            screen = true;
+        } else if (equalsNoCase(word, "URL") || word == "--url") {
+            if (i + 1 >= argc) {
+                failed = true;
+            } else {
+                value = argv[++i];
+            }
+        } else if ((value = keywordValue(arg, "URL")) || (value = keywordValue(arg, "--url"))) {
+        } else if (!word.empty() && word[0] == '-') {
+            failed = true;
+        } else {
+            value = arg;  // one bare address, as a desktop launcher passes it
+        }
+        if (value) {
+            if (url || *value == '\0') failed = true;
+            url = value;
+        }
+    }
+    if (failed) {
+        std::fputs(USAGE_LINE, stdout);
+        std::fflush(stdout);
+        return RETURN_FAIL;
+    }
+    if (window) startupScreenChoice = 0;
+    if (screen) startupScreenChoice = 1;
+    if (url) {
+        char* start = fetchExchange().request.url;
+        size_t n = std::strlen(url);
+        if (n > URL_MAX) n = URL_MAX;
+        std::memcpy(start, url, n);
+        start[n] = '\0';
+    }
+    return ARGS_CONTINUE;
+}
+
+void cleanUp() {
+    fetchExchange().quitRequested = true;
+    if (!started) return;
+    localeCleanup();
+    started = false;
+}
+
+int fatalError(const char* what) {
+    std::fprintf(stderr, "%s: %s\n", getString(102), what ? what : "");
+    std::fflush(stderr);
+    cleanUp();
+    return RETURN_FAIL;
+}
+
+int appMain(int argc, const char* const* argv) {
+    FetchExchange& exchange = fetchExchange();
+    std::strcpy(exchange.request.url, "HOME");
+    int args = readCliArgs(argc, argv);
+    if (args != ARGS_CONTINUE) return args;
+
+    started = true;
+    localeInit();
+
+    // The window and the network come with their modules; until then the program
+    // starts up and shuts down again.
+    int result = RETURN_OK;
+    cleanUp();
+    return result;
+}

@@ -1,0 +1,119 @@
+// Command line, start-up and shutdown of the program.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "net/exchange.h"
+#include "platform/spawn.h"
+
+namespace {
+
+struct ArgsOutcome {
+    int code;
+    std::string start;
+    int screen;
+    std::string out;
+};
+
+ArgsOutcome runArgs(const std::vector<std::string>& words) {
+    std::vector<const char*> argv{"farlander"};
+    for (const auto& w : words) argv.push_back(w.c_str());
+    std::strcpy(fetchExchange().request.url, "HOME");
+    startupScreenChoice = -1;
+    testing::internal::CaptureStdout();
+    int code = readCliArgs(static_cast<int>(argv.size()), argv.data());
+    std::string out = testing::internal::GetCapturedStdout();
+    return {code, fetchExchange().request.url, startupScreenChoice, out};
+}
+
+const std::string VALID_ARGS = "Valid Args: WINDOW/S, SCREEN/S, URL/K\n";
+
+TEST(CliArgs, TemplateAndLinuxForms) {
+    const std::string long329(329, 'a');
+    struct Case {
+        std::vector<std::string> words;
+        int code;
+        std::string start;
+        int screen;
+    } cases[] = {
+        {{}, ARGS_CONTINUE, "HOME", -1},
+        {{"WINDOW"}, ARGS_CONTINUE, "HOME", 0},
+        {{"screen"}, ARGS_CONTINUE, "HOME", 1},
+        {{"WINDOW", "SCREEN"}, ARGS_CONTINUE, "HOME", 1},
+        {{"Screen", "window"}, ARGS_CONTINUE, "HOME", 1},  // SCREEN wins in any order
+        {{"URL=gemini://host/a%20b"}, ARGS_CONTINUE, "gemini://host/a%20b", -1},
+        {{"url", "gemini://h/%s%n"}, ARGS_CONTINUE, "gemini://h/%s%n", -1},
+        {{"Url=x", "WINDOW"}, ARGS_CONTINUE, "x", 0},
+        {{"--url=gopher://h/"}, ARGS_CONTINUE, "gopher://h/", -1},
+        {{"--url", "nex://h/"}, ARGS_CONTINUE, "nex://h/", -1},
+        {{"--screen", "--window"}, ARGS_CONTINUE, "HOME", 1},
+        {{"gemini://bare.example/"}, ARGS_CONTINUE, "gemini://bare.example/", -1},
+        {{"--window", "spartan://h/"}, ARGS_CONTINUE, "spartan://h/", 0},
+        {{"URL=" + long329}, ARGS_CONTINUE, std::string(328, 'a'), -1},
+        // Failures print the template and leave everything as it was.
+        {{"URL"}, RETURN_FAIL, "HOME", -1},
+        {{"--url"}, RETURN_FAIL, "HOME", -1},
+        {{"URL="}, RETURN_FAIL, "HOME", -1},
+        {{"a", "b"}, RETURN_FAIL, "HOME", -1},
+        {{"URL=a", "b"}, RETURN_FAIL, "HOME", -1},
+        {{"--frobnicate"}, RETURN_FAIL, "HOME", -1},
+        {{"WINDOW", "-x"}, RETURN_FAIL, "HOME", -1},
+    };
+    for (const auto& c : cases) {
+        std::string label;
+        for (const auto& w : c.words) label += "[" + w.substr(0, 40) + "]";
+        ArgsOutcome got = runArgs(c.words);
+        EXPECT_EQ(got.code, c.code) << label;
+        EXPECT_EQ(got.start, c.start) << label;
+        EXPECT_EQ(got.screen, c.screen) << label;
+        EXPECT_EQ(got.out, c.code == RETURN_FAIL ? VALID_ARGS : "") << label;
+    }
+}
+
+TEST(CliArgs, HelpAndVersionGoToStandardOutput) {
+    ArgsOutcome help = runArgs({"--help"});
+    EXPECT_EQ(help.code, RETURN_OK);
+    EXPECT_NE(help.out.find("URL"), std::string::npos);
+    ArgsOutcome version = runArgs({"--version"});
+    EXPECT_EQ(version.code, RETURN_OK);
+    EXPECT_EQ(version.out, "Farlander 0.11 (18.02.2024)\n");
+    EXPECT_STREQ(VERSION_TAG, "$VER: Farlander 0.11 [OS4] (18.02.2024)");
+}
+
+TEST(Program, ExitCodesAndMessages) {
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {{}, 0, "", ""},
+        {{"SCREEN", "URL=gemini://h/"}, 0, "", ""},
+        {{"URL"}, 20, VALID_ARGS, ""},
+        {{"--version"}, 0, "Farlander 0.11 (18.02.2024)\n", ""},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{FARLANDER_BINARY};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        ProgramResult r = runProgram(argv, {{"FARLANDER_HOME", testing::TempDir()}});
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, c.code) << argv.size();
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+    }
+}
+
+TEST(Program, FatalErrorReportsAndClosesEverything) {
+    testing::internal::CaptureStderr();
+    fetchExchange().quitRequested = false;
+    int code = fatalError("child process");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Could not open: child process\n");
+    EXPECT_EQ(code, RETURN_FAIL);
+    EXPECT_TRUE(fetchExchange().quitRequested);
+    cleanUp();  // a second clean-up finds nothing left to close
+}
+
+}  // namespace
