@@ -1,12 +1,13 @@
 #include "platform/paths.h"
 
+#include "platform/files.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -45,17 +46,7 @@ std::string prefsDirectory() {
     return std::string(home ? home : ".") + "/.config/farlander";
 }
 
-bool ensurePrefsDirectory() {
-    std::string dir = prefsDirectory();
-    if (isDirectory(dir)) return true;
-    // Create each missing parent in turn.
-    for (size_t at = 1; at <= dir.size(); ++at) {
-        if (at < dir.size() && dir[at] != '/') continue;
-        std::string part = dir.substr(0, at);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    }
-    return isDirectory(dir);
-}
+bool ensurePrefsDirectory() { return makeDirectories(prefsDirectory()); }
 
 std::string initialDrawer() {
     QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
