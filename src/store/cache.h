@@ -1,0 +1,37 @@
+// The page cache: the document texts of the most recently shown pages, keyed by
+// address, so that Back, Forward, revisits, window restarts and the built-in pages
+// come back without a fetch. GUI thread only.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+// A document text, header line included ("20 text/gemini\r\n..."). The cache and the
+// page on show share it: dropping a cache entry (Reload, eviction) never frees the
+// text that is still on screen.
+using PageText = std::shared_ptr<const std::string>;
+
+inline constexpr int CACHE_CAPACITY = 25;
+
+// Starts with an empty cache (dropping anything held before).
+void cacheInit();
+
+// The cached text for url, or null. A hit makes the entry the most recently used.
+// Keys are exact, case-sensitive strings.
+PageText cacheGet(std::string_view url);
+
+// Offers a text to the cache. Nothing happens when url is empty, text is null, or an
+// entry for url exists already (the cache keeps its own text). Otherwise the entry
+// goes to the front; a 26th entry drops the least recently used one. True when the
+// text was stored; false also when memory ran out.
+bool cachePut(std::string_view url, PageText text);
+
+// Drops the entry for url, if there is one.
+void cacheDelete(std::string_view url);
+
+// Drops every entry.
+void cacheCleanUp();
+
+// How many entries the cache holds.
+int cacheCount();
