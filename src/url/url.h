@@ -61,6 +61,8 @@ struct UrlRecord {
 };
 
 // Fills record from text; returns 1 on success, 0 for an empty text or one over URL_MAX.
+// A port is the digits right after the host's first ":" (reading stops at the first
+// non-digit); no digits, or a value over 2147483647, is no port and stays in the host.
 int parseUrl(const char* text, UrlRecord& record);
 
 // True for "HOME", "HISTORY", "TEST" and anything starting with "BOOK".
@@ -69,8 +71,8 @@ bool isBuiltinPageName(const char* text);
 void lowercaseInPlace(char* s);
 int hexDigitValue(char c);
 
-// Decimal digits of a non-negative value (at most 14 digits). The text lives in
-// storage of the calling thread, overwritten by its next call.
+// Decimal digits of a non-negative value (at most 14 digits; a negative one gets a
+// "-"). The text lives in storage of the calling thread, overwritten by its next call.
 const char* decimalText(int64_t value, int* length);
 
 // In-place encoders and decoders; s must hold at least PATH_MAX_LEN + 1 bytes.
@@ -81,6 +83,7 @@ void decodeSelector(char* s);
 int resolveLink(char* dest, int* destLength, const char* link, int linkLength, const UrlRecord& base,
                 bool listPage, char gopherType, const char* gopherHost, int gopherPort);
 int removeDotSegments(char* s);
+// s must hold at least PATH_MAX_LEN + 1 bytes; the result has at most PATH_MAX_LEN characters.
 int encodeSpaces(char* s);
 // s must hold at least URL_MAX + 1 bytes.
 int encodeLatin1(char* s, int length);
