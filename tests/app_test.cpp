@@ -20,7 +20,8 @@ struct ArgsOutcome {
 
 ArgsOutcome runArgs(const std::vector<std::string>& words) {
     std::vector<const char*> argv{"farlander"};
-    for (const auto& w : words) argv.push_back(w.c_str());
+    for (const auto& w : words)
+        argv.push_back(w.c_str());
     std::strcpy(fetchExchange().request.url, "HOME");
     startupScreenChoice = -1;
     testing::internal::CaptureStdout();
@@ -64,7 +65,8 @@ TEST(CliArgs, TemplateAndLinuxForms) {
     };
     for (const auto& c : cases) {
         std::string label;
-        for (const auto& w : c.words) label += "[" + w.substr(0, 40) + "]";
+        for (const auto& w : c.words)
+            label += "[" + w.substr(0, 40) + "]";
         ArgsOutcome got = runArgs(c.words);
         EXPECT_EQ(got.code, c.code) << label;
         EXPECT_EQ(got.start, c.start) << label;

@@ -10,9 +10,10 @@ namespace {
 namespace fs = std::filesystem;
 
 class FilesTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir = testing::TempDir() + "farlander-files-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+        dir = testing::TempDir() + "farlander-files-" +
+              testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(dir);
         ASSERT_TRUE(makeDirectories(dir + "/a/b"));
         dir += "/a/b";
@@ -30,7 +31,8 @@ TEST_F(FilesTest, AtomicWriteReplacesWholeAndLeavesNoTemporaries) {
         EXPECT_EQ(text, content);
     }
     int entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) entries++;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
+        entries++;
     EXPECT_EQ(entries, 1);
 }
 
@@ -49,7 +51,8 @@ TEST_F(FilesTest, FailedWriteKeepsTheOldFile) {
 TEST_F(FilesTest, PrivateModeIsSetBeforeData) {
     std::string path = dir + "/host $.key";
     ASSERT_TRUE(writeFileAtomic(path, "secret", 0600));
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(FilesTest, ReadRefusesWhatIsNotAPlainFileWithinTheLimit) {

@@ -49,7 +49,10 @@ TEST(PrefsDirectory, CreatedWithItsParents) {
     // A file where the folder should be cannot become one.
     fs::remove_all(base);
     fs::create_directories(base);
-    { std::FILE* f = std::fopen((base + "/prefs").c_str(), "w"); std::fclose(f); }
+    {
+        std::FILE* f = std::fopen((base + "/prefs").c_str(), "w");
+        std::fclose(f);
+    }
     setEnvironment("FARLANDER_HOME", base);
     EXPECT_FALSE(ensurePrefsDirectory());
     setEnvironment("FARLANDER_HOME", "");

@@ -11,7 +11,7 @@
 namespace {
 
 class ShellTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { headlessReset(); }
     void TearDown() override { headlessReset(); }
 };
@@ -26,9 +26,13 @@ TEST_F(ShellTest, ButtonNumbersCountFromOneWithTheLastAsZero) {
         int pressed;  // index of the pressed button, -1 = Escape or close
         int expect;
     } cases[] = {
-        {"Create identity|Edit CN|Cancel", 0, 1}, {"Create identity|Edit CN|Cancel", 1, 2},
-        {"Create identity|Edit CN|Cancel", 2, 0}, {"Create identity|Edit CN|Cancel", -1, 0},
-        {"OK|Cancel", 0, 1},   {"OK|Cancel", 1, 0},  {"OK", 0, 0},
+        {"Create identity|Edit CN|Cancel", 0, 1},
+        {"Create identity|Edit CN|Cancel", 1, 2},
+        {"Create identity|Edit CN|Cancel", 2, 0},
+        {"Create identity|Edit CN|Cancel", -1, 0},
+        {"OK|Cancel", 0, 1},
+        {"OK|Cancel", 1, 0},
+        {"OK", 0, 0},
         {"OK|Cancel", 7, 0},  // a backend answering nonsense counts as cancel
     };
     for (const auto& c : cases) {
@@ -138,7 +142,8 @@ TEST_F(ShellTest, StatusFromOtherThreadsIsCopied) {
             }  // the text dies here; the status line keeps its copy
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(currentStatus().rfind("Bytes: ", 0), 0u);
     EXPECT_EQ(headlessCalls().size(), 800u);
 }

@@ -58,7 +58,8 @@ TEST(StringList, EmptyAndFreedListsJoinToEmptyText) {
 
 TEST(StringList, LongListsFreeWithoutDeepRecursion) {
     auto list = listNew();
-    for (int i = 0; i < 1000000; ++i) ASSERT_TRUE(listAppend(*list, "x", 1));
+    for (int i = 0; i < 1000000; ++i)
+        ASSERT_TRUE(listAppend(*list, "x", 1));
     EXPECT_EQ(list->totalLength, 1000000u);
     list.reset();  // the destructor must not recurse a million frames deep
 }

@@ -43,7 +43,8 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 // "URL=value" (keyword in any case): the value, else null.
 const char* keywordValue(const char* arg, std::string_view keyword) {
     size_t n = keyword.size();
-    if (std::strlen(arg) > n && arg[n] == '=' && equalsNoCase(std::string_view(arg, n), keyword)) return arg + n + 1;
+    if (std::strlen(arg) > n && arg[n] == '=' && equalsNoCase(std::string_view(arg, n), keyword))
+        return arg + n + 1;
     return nullptr;
 }
 

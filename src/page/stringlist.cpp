@@ -3,7 +3,9 @@
 #include <cstring>
 #include <new>
 
-StringList::~StringList() { listFree(*this); }
+StringList::~StringList() {
+    listFree(*this);
+}
 
 std::unique_ptr<StringList> listNew() {
     try {
@@ -46,7 +48,8 @@ StringNode* listAppend(StringList& list, const char* text, size_t length) {
 void listFree(StringList& list) {
     // Unlink node by node: a recursive destruction of a long list would exhaust the stack.
     std::unique_ptr<StringNode> node = std::move(list.head);
-    while (node) node = std::move(node->next);
+    while (node)
+        node = std::move(node->next);
     list.tail = nullptr;
     list.count = 0;
     list.totalLength = 0;

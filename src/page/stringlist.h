@@ -17,8 +17,8 @@ struct StringNode {
 struct StringList {
     std::unique_ptr<StringNode> head;  // allocated empty by listNew
     StringNode* tail = nullptr;
-    int32_t count = 0;        // nodes holding a string
-    size_t totalLength = 0;   // sum of the strings' lengths
+    int32_t count = 0;       // nodes holding a string
+    size_t totalLength = 0;  // sum of the strings' lengths
 
     StringList() = default;
     StringList(const StringList&) = delete;

@@ -85,7 +85,9 @@ bool writeFileAtomic(const std::string& path, std::string_view data, unsigned mo
     return false;
 }
 
-bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
 
 bool isRegularFile(const std::string& path) {
     struct stat st;

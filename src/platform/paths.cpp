@@ -46,7 +46,9 @@ std::string prefsDirectory() {
     return std::string(home ? home : ".") + "/.config/farlander";
 }
 
-bool ensurePrefsDirectory() { return makeDirectories(prefsDirectory()); }
+bool ensurePrefsDirectory() {
+    return makeDirectories(prefsDirectory());
+}
 
 std::string initialDrawer() {
     QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);

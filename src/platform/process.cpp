@@ -42,7 +42,8 @@ bool takeBreakSignal() {
     if (fd < 0) return false;
     signalfd_siginfo info;
     bool any = false;
-    while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) any = true;
+    while (::read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info))
+        any = true;
     return any;
 }
 

@@ -34,8 +34,8 @@ std::string currentExecutable() {
 }
 
 ProgramResult runProgram(const std::vector<std::string>& argv,
-                         const std::vector<std::pair<std::string, std::string>>& env, const std::string& input,
-                         int timeoutMs) {
+                         const std::vector<std::pair<std::string, std::string>>& env,
+                         const std::string& input, int timeoutMs) {
     ProgramResult result;
     if (argv.empty()) return result;
     Pipe in, out, err;
@@ -45,20 +45,23 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
     // Everything the child needs is prepared before the fork.
     std::vector<std::string> args = argv;
     std::vector<char*> cargs;
-    for (auto& a : args) cargs.push_back(a.data());
+    for (auto& a : args)
+        cargs.push_back(a.data());
     cargs.push_back(nullptr);
     std::vector<std::string> vars;
     for (char** e = environ; *e; ++e) {
         std::string var = *e;
         std::string name = var.substr(0, var.find('='));
         bool replaced = false;
-        for (const auto& kv : env) replaced = replaced || kv.first == name;
+        for (const auto& kv : env)
+            replaced = replaced || kv.first == name;
         if (!replaced) vars.push_back(std::move(var));
     }
     for (const auto& [name, value] : env)
         if (!value.empty()) vars.push_back(name + "=" + value);
     std::vector<char*> cenv;
-    for (auto& v : vars) cenv.push_back(v.data());
+    for (auto& v : vars)
+        cenv.push_back(v.data());
     cenv.push_back(nullptr);
     ::signal(SIGPIPE, SIG_IGN);  // a child that exits early must not take us with it
 
@@ -86,10 +89,20 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
         pollfd fds[3];
         int n = 0;
         int outAt = -1, errAt = -1, inAt = -1;
-        if (out.fd[0] >= 0) { fds[n] = {out.fd[0], POLLIN, 0}; outAt = n++; }
-        if (err.fd[0] >= 0) { fds[n] = {err.fd[0], POLLIN, 0}; errAt = n++; }
-        if (in.fd[1] >= 0) { fds[n] = {in.fd[1], POLLOUT, 0}; inAt = n++; }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (out.fd[0] >= 0) {
+            fds[n] = {out.fd[0], POLLIN, 0};
+            outAt = n++;
+        }
+        if (err.fd[0] >= 0) {
+            fds[n] = {err.fd[0], POLLIN, 0};
+            errAt = n++;
+        }
+        if (in.fd[1] >= 0) {
+            fds[n] = {in.fd[1], POLLOUT, 0};
+            inAt = n++;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             result.timedOut = true;
             ::kill(pid, SIGKILL);

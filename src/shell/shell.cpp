@@ -32,7 +32,9 @@ ShellAnswer ask(const ShellCall& call) {
     return r ? r(call) : ShellAnswer{};
 }
 
-const char* textOr(const char* text, const char* fallback) { return text ? text : fallback; }
+const char* textOr(const char* text, const char* fallback) {
+    return text ? text : fallback;
+}
 
 // Cuts s to at most maxChars UTF-8 characters.
 void cutCharacters(std::string& s, int maxChars) {
@@ -96,23 +98,30 @@ int showRequester(int kind, const char* body, const char* buttons) {
     if (backend.requester) {
         index = backend.requester(kind, textOr(title, ""), textOr(body, ""), list);
     } else {
-        index = ask(ShellCall{ShellCall::REQUESTER, kind, textOr(title, ""), textOr(body, ""), list, 0}).button;
+        index =
+            ask(ShellCall{ShellCall::REQUESTER, kind, textOr(title, ""), textOr(body, ""), list, 0}).button;
     }
     int count = static_cast<int>(list.size());
     if (index < 0 || index >= count - 1) return 0;
     return index + 1;
 }
 
-void showInfo(const char* body) { showRequester(REQ_INFO, body, getString(48)); }
+void showInfo(const char* body) {
+    showRequester(REQ_INFO, body, getString(48));
+}
 
 void showError(const char* body) {
     setStatus("");
     showRequester(REQ_ERROR, body, getString(48));
 }
 
-int askOkCancel(const char* body) { return showRequester(REQ_QUESTION, body, getString(51)); }
+int askOkCancel(const char* body) {
+    return showRequester(REQ_QUESTION, body, getString(51));
+}
 
-int askChoice(const char* body, const char* buttons) { return showRequester(REQ_QUESTION, body, buttons); }
+int askChoice(const char* body, const char* buttons) {
+    return showRequester(REQ_QUESTION, body, buttons);
+}
 
 int openInputWindow(const char* title, const char* initialText, int maxChars, std::string& result) {
     result.clear();
@@ -139,16 +148,21 @@ static bool requestFile(bool save, const char* initialName, std::string& path) {
     if (backend.file) {
         path = backend.file(save, textOr(title, ""), drawer, name);
     } else {
-        path = ask(ShellCall{save ? ShellCall::SAVE_FILE : ShellCall::UPLOAD_FILE, 0, textOr(title, ""), name,
-                             {}, 0})
-                   .text;
+        path =
+            ask(ShellCall{
+                    save ? ShellCall::SAVE_FILE : ShellCall::UPLOAD_FILE, 0, textOr(title, ""), name, {}, 0})
+                .text;
     }
     return !path.empty();
 }
 
-bool requestSaveFile(const char* initialName, std::string& path) { return requestFile(true, initialName, path); }
+bool requestSaveFile(const char* initialName, std::string& path) {
+    return requestFile(true, initialName, path);
+}
 
-bool requestUploadFile(std::string& path) { return requestFile(false, nullptr, path); }
+bool requestUploadFile(std::string& path) {
+    return requestFile(false, nullptr, path);
+}
 
 void disableGuiBeforePageLoad() {
     if (locked) return;
@@ -171,7 +185,9 @@ void enableGuiAfterPageLoad() {
     locked = false;
 }
 
-bool guiLocked() { return locked; }
+bool guiLocked() {
+    return locked;
+}
 
 void headlessSetResponder(ShellResponder r) {
     std::lock_guard<std::mutex> guard(headlessMutex);

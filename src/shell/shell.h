@@ -24,7 +24,7 @@ std::string currentStatus();
 // 2 for the second and so on, and 0 for the last (also for Escape or closing it).
 int showRequester(int kind, const char* body, const char* buttons);
 void showInfo(const char* body);
-void showError(const char* body);  // clears the status line first
+void showError(const char* body);   // clears the status line first
 int askOkCancel(const char* body);  // non-zero means OK
 int askChoice(const char* body, const char* buttons);
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 // Limits of the address texts. Every length counts bytes.
-inline constexpr int URL_MAX = 328;    // characters of a URL text (buffer URL_MAX + 1)
-inline constexpr int HOST_MAX = 63;    // characters of a host name
+inline constexpr int URL_MAX = 328;       // characters of a URL text (buffer URL_MAX + 1)
+inline constexpr int HOST_MAX = 63;       // characters of a host name
 inline constexpr int PATH_MAX_LEN = 255;  // characters of a request path or selector
 
 enum Scheme : int32_t {
