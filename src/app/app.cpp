@@ -1,10 +1,12 @@
 #include "app/app.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "app/dump.h"
 #include "app/locale.h"
 #include "net/exchange.h"
 
@@ -74,6 +76,7 @@ int readCliArgs(int argc, const char* const* argv) {
         const char* value = nullptr;
         if (word == "--help" || word == "-h") {
             std::fputs(HELP_TEXT, stdout);
+            std::fputs(DUMP_HELP, stdout);
             return RETURN_OK;
         } else if (word == "--version") {
             std::printf("%s\n", versionText());
@@ -131,6 +134,12 @@ int fatalError(const char* what) {
 }
 
 int appMain(int argc, const char* const* argv) {
+    if (dumpRequested(argc, argv)) {
+        DumpOptions options;
+        int parsed = dumpParseArgs(argc, argv, options);
+        if (parsed == 0) return readCliArgs(2, std::array<const char*, 2>{argv[0], "--help"}.data());
+        return parsed == DUMP_USAGE ? DUMP_USAGE : dumpRun(options);
+    }
     FetchExchange& exchange = fetchExchange();
     std::strcpy(exchange.request.url, "HOME");
     int args = readCliArgs(argc, argv);

@@ -1,13 +1,17 @@
 #include "platform/process.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <system_error>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -62,4 +66,51 @@ void setEnvironment(const char* name, const std::string& value) {
     } else {
         setenv(name, value.c_str(), 1);
     }
+}
+
+namespace {
+
+struct BreakWatcher {
+    std::thread thread;
+    int stopFd = -1;
+};
+
+BreakWatcher watcher;
+
+}  // namespace
+
+bool startBreakWatcher(std::function<void()> onBreak) {
+    stopBreakWatcher();
+    int signals = breakSignalDescriptor();
+    if (signals < 0) return false;
+    watcher.stopFd = ::eventfd(0, EFD_CLOEXEC);
+    if (watcher.stopFd < 0) return false;
+    int stopFd = watcher.stopFd;
+    try {
+        watcher.thread = std::thread([signals, stopFd, onBreak = std::move(onBreak)] {
+            for (;;) {
+                pollfd fds[2] = {{signals, POLLIN, 0}, {stopFd, POLLIN, 0}};
+                if (::poll(fds, 2, -1) < 0) continue;
+                if (fds[1].revents) return;
+                if (fds[0].revents && takeBreakSignal() && onBreak) onBreak();
+            }
+        });
+    } catch (const std::system_error&) {
+        ::close(watcher.stopFd);
+        watcher.stopFd = -1;
+        return false;
+    }
+    return true;
+}
+
+void stopBreakWatcher() {
+    if (watcher.thread.joinable()) {
+        uint64_t one = 1;
+        if (::write(watcher.stopFd, &one, sizeof one) < 0) {
+            // The eventfd cannot be full after one write; nothing else can fail here.
+        }
+        watcher.thread.join();
+    }
+    if (watcher.stopFd >= 0) ::close(watcher.stopFd);
+    watcher.stopFd = -1;
 }

@@ -1,6 +1,7 @@
 // Process-wide services: the break signals and the environment.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread and every thread it
@@ -19,3 +20,9 @@ void prepareHeadlessEnvironment();
 
 // Sets an environment variable (overwriting it); an empty value unsets it.
 void setEnvironment(const char* name, const std::string& value);
+
+// Starts a thread that calls onBreak (on that thread) for every break signal that
+// arrives (SIGINT, SIGTERM, SIGHUP, blocked by blockBreakSignals). False if it could
+// not start. stopBreakWatcher ends and joins it; safe without a start.
+bool startBreakWatcher(std::function<void()> onBreak);
+void stopBreakWatcher();

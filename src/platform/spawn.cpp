@@ -35,7 +35,8 @@ std::string currentExecutable() {
 
 ProgramResult runProgram(const std::vector<std::string>& argv,
                          const std::vector<std::pair<std::string, std::string>>& env,
-                         const std::string& input, int timeoutMs) {
+                         const std::string& input, int timeoutMs,
+                         const std::function<bool()>& interruptWhen) {
     ProgramResult result;
     if (argv.empty()) return result;
     Pipe in, out, err;
@@ -85,6 +86,7 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
     if (input.empty()) in.closeEnd(1);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     char buffer[65536];
+    bool interrupted = false;
     while (out.fd[0] >= 0 || err.fd[0] >= 0) {
         pollfd fds[3];
         int n = 0;
@@ -108,7 +110,16 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
             ::kill(pid, SIGKILL);
             break;
         }
-        int ready = ::poll(fds, static_cast<nfds_t>(n), static_cast<int>(left.count()));
+        int wait = static_cast<int>(left.count());
+        if (interruptWhen && !interrupted) {
+            if (interruptWhen()) {
+                ::kill(pid, SIGINT);
+                interrupted = true;
+            } else if (wait > 5) {
+                wait = 5;
+            }
+        }
+        int ready = ::poll(fds, static_cast<nfds_t>(n), wait);
         if (ready < 0) continue;
         auto drain = [&](int at, Pipe& p, std::string& to) {
             if (at < 0 || !(fds[at].revents & (POLLIN | POLLHUP | POLLERR))) return;
