@@ -1,0 +1,509 @@
+#include "page/parser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "app/locale.h"
+#include "page/utf8.h"
+#include "shell/shell.h"
+
+namespace {
+
+constexpr size_t STORE_BLOCK_SIZE = 256 * 1024;
+constexpr char MIDDLE_DOT = static_cast<char>(0xB7);
+constexpr int PROGRESS_MESSAGE_MAX = 27;  // the status text is 32 bytes: message, "  0%" and a NUL
+
+// Room for n bytes in the page's storage; throws std::bad_alloc.
+char* storeAllocate(PageTextStore& store, size_t n) {
+    if (n > store.room) {
+        // The next block kept from an earlier parse, or a new one.
+        if (store.used < store.blocks.size() && store.blocks[store.used].size < n) {
+            store.blocks.resize(store.used);
+        }
+        if (store.used == store.blocks.size()) {
+            const size_t size = std::max(n, STORE_BLOCK_SIZE);
+            if (store.blocks.size() == store.blocks.capacity())
+                store.blocks.reserve(store.blocks.size() * 2 + 8);
+            store.blocks.push_back(PageTextBlock{std::make_unique_for_overwrite<char[]>(size), size});
+        }
+        const PageTextBlock& block = store.blocks[store.used++];
+        store.cursor = block.data.get();
+        store.room = block.size;
+    }
+    char* at = store.cursor;
+    store.cursor += n;
+    store.room -= n;
+    return at;
+}
+
+// Empties the store but keeps its blocks for the next parse.
+void storeReset(PageTextStore& store) {
+    store.used = 0;
+    store.cursor = nullptr;
+    store.room = 0;
+}
+
+// Releases the blocks the page does not use.
+void storeTrim(PageTextStore& store) {
+    store.blocks.resize(store.used);
+}
+
+// Empties a page for a new parse; its storage is written over, not reallocated,
+// which matters when a page is parsed again at a new width.
+void pageReset(PageModel& page) {
+    page.lines.clear();
+    page.displayText.reset();
+    storeReset(page.store);
+    page.lineCount = 0;
+    page.linkCount = 0;
+}
+
+// A NUL-terminated copy of text in the page's storage; throws std::bad_alloc.
+const char* storeCopy(PageTextStore& store, const char* text, size_t length) {
+    char* at = storeAllocate(store, length + 1);
+    if (length > 0) std::memcpy(at, text, length);
+    at[length] = '\0';
+    return at;
+}
+
+// Appends one display line: indent spaces (the second one a '>' for quotes) and
+// then length bytes of text. Throws std::bad_alloc.
+void emitLine(PageModel& page, int indent, bool quote, const char* text, size_t length, int32_t style,
+              int32_t sourceLine, const char* linkUrl) {
+    const size_t total = static_cast<size_t>(indent) + length;
+    if (page.lines.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max()) ||
+        total >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+        throw std::bad_alloc();
+    }
+    char* at = storeAllocate(page.store, total + 1);
+    if (indent > 0) {
+        std::memset(at, ' ', static_cast<size_t>(indent));
+        if (quote && indent >= 2) at[1] = '>';
+    }
+    if (length > 0) std::memcpy(at + indent, text, length);
+    at[total] = '\0';
+    page.lines.push_back(
+        PageLine{at, style, sourceLine, linkUrl, linkUrl != nullptr ? static_cast<int32_t>(total) : 0});
+    if (linkUrl != nullptr) ++page.linkCount;
+}
+
+// Appends one display line whose text is already NUL-terminated where it stands in
+// the page's transliterated text. Throws std::bad_alloc.
+void emitInPlace(PageModel& page, const char* text, size_t length, int32_t style, int32_t sourceLine,
+                 const char* linkUrl) {
+    if (page.lines.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw std::bad_alloc();
+    page.lines.push_back(
+        PageLine{text, style, sourceLine, linkUrl, linkUrl != nullptr ? static_cast<int32_t>(length) : 0});
+    if (linkUrl != nullptr) ++page.linkCount;
+}
+
+constexpr std::array<bool, 256> makeBreakTable() {
+    std::array<bool, 256> table{};
+    for (const char c : std::string_view(",-.+!&:;#?"))
+        table[static_cast<unsigned char>(c)] = true;
+    return table;
+}
+constexpr std::array<bool, 256> BREAK_CHARACTERS = makeBreakTable();
+
+// The status line's "Parsing... 10%" to "90%": one update each time the percentage of
+// the text passed, rounded down to tens, changes.
+struct Progress {
+    char text[32] = {};
+    size_t digitsAt = 0;
+    uint64_t length = 1;
+    uint64_t shown = 0;
+
+    explicit Progress(size_t textLength) : length(textLength > 0 ? textLength : 1) {
+        const char* message = getString(80);
+        if (message == nullptr) message = "";
+        size_t m = strnlen(message, PROGRESS_MESSAGE_MAX + 1);
+        if (m > PROGRESS_MESSAGE_MAX) {
+            // Keep the "NN%" in the buffer; never cut a UTF-8 character in two.
+            m = PROGRESS_MESSAGE_MAX;
+            while (m > 0 && (static_cast<unsigned char>(message[m]) & 0xC0u) == 0x80u)
+                --m;
+        }
+        std::memcpy(text, message, m);
+        std::memcpy(text + m, "  0%", 5);
+        digitsAt = m + 1;
+    }
+
+    uint64_t tens(uint64_t position) const { return position * 100 / length / 10 * 10; }
+
+    // Every byte position up to and including position has been passed.
+    void passed(uint64_t position) {
+        const uint64_t reached = tens(position);
+        while (shown < reached) {
+            // The first position whose value exceeds the one shown; short texts skip values.
+            const uint64_t first = ((shown + 10) * length + 99) / 100;
+            shown = tens(first);
+            text[digitsAt] = static_cast<char>('0' + shown / 10);
+            text[digitsAt + 1] = static_cast<char>('0' + shown % 10);
+            setStatus(text);
+        }
+    }
+};
+
+struct Parser {
+    PageModel& page;
+    const UrlRecord& record;
+    int columns = 1;
+    bool gemtext = false;
+    bool nex = false;
+    bool gopherMenu = false;
+    bool listPage = false;
+    bool preformatted = false;
+    int32_t sourceLine = 0;
+    char linkBuffer[URL_MAX + 1] = {};
+    char hostBuffer[URL_MAX + 1] = {};
+    std::string scratch;
+
+    Parser(PageModel& model, const UrlRecord& base) : page(model), record(base) {}
+
+    int width(int w) const { return w > 0 ? w : 1; }
+
+    // Link text runs to the first space or control character; bytes from 0x80 on belong to it.
+    static bool isLinkByte(char c) { return static_cast<unsigned char>(c) > 0x20; }
+
+    // Cuts text into display lines and appends them. The continuation indent and
+    // width take over after the first display line only when the first indent is 1.
+    // inPlace: text lies in the transliterated text and the byte after it is a line
+    // break or a field's tab, so a display line without indent that ends there or at a
+    // dropped space is terminated where it stands instead of copied.
+    void wrap(char* text, size_t length, int firstIndent, int firstWidth, int nextIndent, bool quote,
+              int32_t style, const char* linkUrl, bool inPlace) {
+        int indent = firstIndent;
+        size_t w = static_cast<size_t>(width(firstWidth));
+        while (length > w) {
+            const size_t half = w / 2;
+            size_t piece = w;
+            size_t skip = w;
+            // The rightmost space at a position from half to w - 1 ends the line and is dropped;
+            // else the rightmost break character there ends it and stays; else a hard cut.
+            size_t p = w;
+            while (p > half && text[p - 1] != ' ')
+                --p;
+            if (p > half) {
+                piece = p - 1;
+                skip = p;
+            } else {
+                p = w;
+                while (p > half && !BREAK_CHARACTERS[static_cast<unsigned char>(text[p - 1])])
+                    --p;
+                if (p > half) {
+                    piece = p;
+                    skip = p;
+                }
+            }
+            if (inPlace && indent == 0 && skip == piece + 1) {
+                text[piece] = '\0';
+                emitInPlace(page, text, piece, style, sourceLine, linkUrl);
+            } else {
+                emitLine(page, indent, quote, text, piece, style, sourceLine, linkUrl);
+            }
+            text += skip;
+            length -= skip;
+            if (firstIndent == 1) {
+                indent = nextIndent;
+                w = static_cast<size_t>(width(columns - nextIndent));
+            }
+        }
+        if (inPlace && indent == 0) {
+            text[length] = '\0';
+            emitInPlace(page, text, length, style, sourceLine, linkUrl);
+        } else {
+            emitLine(page, indent, quote, text, length, style, sourceLine, linkUrl);
+        }
+    }
+
+    // Text of the transliterated document, ending at a line break or a tab.
+    void plain(char* text, size_t length, int32_t style) {
+        wrap(text, length, 0, columns, 0, false, style, nullptr, true);
+    }
+
+    void linkLine(const char* line, size_t n) {
+        const bool prompt = line[1] == ':';
+        size_t i = 2;
+        while (i < n && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        const size_t linkStart = i;
+        while (i < n && isLinkByte(line[i]))
+            ++i;
+        const size_t linkLength = i - linkStart;
+        while (i < n && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+
+        int urlLength = 0;
+        int style = resolveLink(linkBuffer, &urlLength, line + linkStart, static_cast<int>(linkLength),
+                                record, listPage, 0, nullptr, 0);
+        if (prompt) style = STYLE_PROMPT;
+        const char* url = storeCopy(page.store, linkBuffer, static_cast<size_t>(std::max(urlLength, 0)));
+
+        scratch.assign(prompt ? "=: " : "=> ");
+        if (i < n) {
+            scratch.append(line + i, n - i);
+        } else {
+            scratch.append(line + linkStart, linkLength);
+        }
+        const int indent = gemtext ? 1 : 0;
+        wrap(scratch.data(), scratch.size(), indent, columns - indent, 4, false, style, url, false);
+    }
+
+    void gemtextLine(char* line, size_t n) {
+        if (line[0] == '#') {
+            plain(line, n, STYLE_HEADING);
+        } else if (line[0] == '*') {
+            scratch.assign(line, n);
+            scratch[0] = MIDDLE_DOT;
+            wrap(scratch.data(), scratch.size(), 1, columns - 1, 3, false, STYLE_TEXT, nullptr, false);
+        } else if (line[0] == '>') {
+            size_t i = 0;
+            while (i < n && (line[i] == '>' || line[i] == ' '))
+                ++i;
+            if (i == n) {
+                emitLine(page, 0, false, " >", 2, STYLE_TEXT, sourceLine, nullptr);
+            } else {
+                wrap(line + i, n - i, 3, columns - 6, 3, true, STYLE_TEXT, nullptr, false);
+            }
+        } else {
+            plain(line, n, STYLE_TEXT);
+        }
+    }
+
+    static int portNumber(const char* text, size_t length) {
+        size_t i = 0;
+        while (i < length && text[i] == ' ')
+            ++i;
+        int value = 0;
+        for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
+            if (value < 100000000) value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    }
+
+    void gopherLine(char* line, size_t n) {
+        size_t tabs[3] = {};
+        int tabCount = 0;
+        for (const char* at = line + 1; at < line + n;) {
+            const void* found = std::memchr(at, '\t', static_cast<size_t>(line + n - at));
+            if (found == nullptr) break;
+            const char* tab = static_cast<const char*>(found);
+            if (tabCount < 3) tabs[tabCount] = static_cast<size_t>(tab - line);
+            if (++tabCount > 4) break;
+            at = tab + 1;
+        }
+        if (tabCount != 3 && tabCount != 4) {
+            plain(line, n, STYLE_TEXT);
+            return;
+        }
+        const char type = line[0];
+        char* display = line + 1;
+        const size_t displayLength = tabs[0] - 1;
+        const char* selector = line + tabs[0] + 1;
+        const size_t selectorLength = tabs[1] - tabs[0] - 1;
+        const char* host = line + tabs[1] + 1;
+        const size_t hostLength = tabs[2] - tabs[1] - 1;
+        const char* port = line + tabs[2] + 1;
+        const size_t portLength = n - tabs[2] - 1;
+
+        if (type == 'i' || type == '3') {
+            plain(display, displayLength, STYLE_TEXT);
+            return;
+        }
+        if (displayLength == 0) return;
+
+        int style;
+        const char* url;
+        if (type == 'h') {
+            style = STYLE_WEB;
+            const bool fits = selectorLength >= 4 && selectorLength - 4 <= static_cast<size_t>(URL_MAX);
+            url =
+                fits ? storeCopy(page.store, selector + 4, selectorLength - 4) : storeCopy(page.store, "", 0);
+        } else {
+            const size_t hostCopy = std::min(hostLength, static_cast<size_t>(URL_MAX));
+            std::memcpy(hostBuffer, host, hostCopy);
+            hostBuffer[hostCopy] = '\0';
+            int urlLength = 0;
+            style = resolveLink(linkBuffer, &urlLength, selector,
+                                static_cast<int>(std::min(selectorLength, static_cast<size_t>(INT32_MAX))),
+                                record, listPage, type, hostBuffer, portNumber(port, portLength));
+            url = storeCopy(page.store, linkBuffer, static_cast<size_t>(std::max(urlLength, 0)));
+        }
+        wrap(display, displayLength, 0, columns, 0, false, style, url, true);
+    }
+
+    // One source line of n bytes; text[n] is its line break.
+    void line(char* text, size_t n) {
+        if (n == 0) {
+            text[0] = '\0';
+            emitInPlace(page, text, 0, STYLE_TEXT, sourceLine, nullptr);
+            return;
+        }
+        if (gemtext && n >= 3 && text[0] == '`' && text[1] == '`' && text[2] == '`') {
+            preformatted = !preformatted;
+            return;
+        }
+        if (preformatted) {
+            const size_t cut = std::min(n, static_cast<size_t>(columns));
+            text[cut] = '\0';
+            emitInPlace(page, text, cut, STYLE_PREFORMAT, sourceLine, nullptr);
+            return;
+        }
+        if (gemtext || nex) {
+            if (n >= 2 && text[0] == '=' && (text[1] == '>' || text[1] == ':')) {
+                linkLine(text, n);
+            } else if (gemtext) {
+                gemtextLine(text, n);
+            } else {
+                plain(text, n, STYLE_TEXT);
+            }
+        } else if (gopherMenu) {
+            gopherLine(text, n);
+        } else {
+            plain(text, n, STYLE_TEXT);
+        }
+    }
+};
+
+// Room for every display line the text can give at this width: a cut piece holds at
+// least half a width. Only the pages written to become resident, so an estimate
+// on the high side costs address space, not memory; growing by copying would cost both.
+void reserveLines(PageModel& page, size_t sourceLines, size_t length, int columns) {
+    const size_t half = static_cast<size_t>(std::max(columns / 2, 1));
+    const size_t estimate = sourceLines + length / half + 16;
+    try {
+        page.lines.reserve(estimate);
+    } catch (const std::bad_alloc&) {
+        page.lines.reserve(sourceLines + 16);
+    }
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
+}
+
+PageModel& pageOnShow() {
+    static PageModel page;
+    return page;
+}
+
+}  // namespace
+
+void freePageLines(PageModel& page) {
+    page.displayText.reset();
+    page.lines.clear();
+    page.lines.shrink_to_fit();
+    page.store.blocks.clear();
+    page.store.blocks.shrink_to_fit();
+    storeReset(page.store);
+    page.lineCount = 0;
+    page.linkCount = 0;
+}
+
+void freePageLines() {
+    freePageLines(pageOnShow());
+}
+
+const PageModel& currentPageModel() {
+    return pageOnShow();
+}
+
+bool addLine(PageModel& page, const char* text, size_t length, int32_t style, int32_t sourceLine) {
+    const size_t lines = page.lines.size();
+    try {
+        emitLine(page, 0, false, text != nullptr ? text : "", text != nullptr ? length : 0, style, sourceLine,
+                 nullptr);
+    } catch (const std::bad_alloc&) {
+        page.lines.resize(lines);
+        return false;
+    }
+    page.lineCount = static_cast<int32_t>(page.lines.size());
+    return true;
+}
+
+const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int columns,
+                            std::string_view document, int32_t* lineCount, int32_t* linkCount) {
+    if (lineCount != nullptr) *lineCount = 0;
+    if (linkCount != nullptr) *linkCount = 0;
+    pageReset(page);
+
+    Parser parser{page, urlRecord};
+    parser.columns = columns > 0 ? columns : 1;
+
+    // Gemini, Spartan and built-in replies start with a header line: "20 text/gemini"
+    // or Spartan's "2 text/gemini" make the body gemtext.
+    std::string_view body = document;
+    const int32_t scheme = urlRecord.scheme;
+    if (scheme == SCHEME_GEMINI || scheme == SCHEME_SPARTAN || scheme == SCHEME_INTERNAL) {
+        const size_t lineEnd = document.find('\n');
+        const std::string_view header = document.substr(0, lineEnd);
+        parser.gemtext = (header.size() >= 14 && header.substr(8, 6) == "gemini") ||
+                         (header.size() >= 13 && header.substr(7, 6) == "gemini");
+        body = lineEnd == std::string_view::npos ? std::string_view() : document.substr(lineEnd + 1);
+    }
+    parser.nex = scheme == SCHEME_NEX;
+    parser.gopherMenu = urlRecord.gopherType == '1' || urlRecord.gopherType == '7';
+    const std::string_view address(urlRecord.url, strnlen(urlRecord.url, sizeof urlRecord.url));
+    parser.listPage = address == "HISTORY" || startsWith(address, "BOOK");
+
+    int32_t textLength = 0;
+    std::unique_ptr<char[]> text =
+        translateUtf8(body.empty() ? "" : body.data(), body.size(), &textLength, parser.gopherMenu);
+    if (!text) {
+        showError(getString(126));
+        return nullptr;
+    }
+    size_t length = static_cast<size_t>(textLength);
+
+    // Gopher text files and menus end with a "." line.
+    if ((scheme == SCHEME_GOPHER && urlRecord.gopherType == '0') || parser.gopherMenu) {
+        if (length >= 3 && std::memcmp(text.get() + length - 3, "\n.\n", 3) == 0) length -= 2;
+    }
+    if (!body.empty() && std::memchr(body.data(), '\0', body.size()) != nullptr) {
+        std::replace(text.get(), text.get() + length, '\0', MIDDLE_DOT);
+    }
+
+    Progress progress(length);
+    try {
+        char* start = text.get();
+        char* const end = start + length;
+        reserveLines(page, static_cast<size_t>(std::count(start, end, '\n')), length, parser.columns);
+        while (start < end) {
+            const void* found = std::memchr(start, '\n', static_cast<size_t>(end - start));
+            char* lineEnd = found != nullptr ? start + (static_cast<const char*>(found) - start) : end;
+            parser.line(start, static_cast<size_t>(lineEnd - start));
+            ++parser.sourceLine;
+            progress.passed(static_cast<uint64_t>(std::min(lineEnd, end - 1) - text.get()));
+            start = lineEnd + 1;
+        }
+    } catch (const std::bad_alloc&) {
+        text.reset();
+        freePageLines(page);
+        showError(getString(127));
+        return nullptr;
+    }
+
+    page.displayText = std::move(text);
+    storeTrim(page.store);
+    if (page.lines.capacity() > 8 * page.lines.size() + 4096) page.lines.shrink_to_fit();
+    page.lineCount = static_cast<int32_t>(page.lines.size());
+    if (lineCount != nullptr) *lineCount = page.lineCount;
+    if (linkCount != nullptr) *linkCount = page.linkCount;
+    return page.lines.empty() ? nullptr : page.lines.data();
+}
+
+const PageLine* parseNetBuf(const UrlRecord& urlRecord, int columns, std::string_view document,
+                            int32_t* lineCount, int32_t* linkCount) {
+    return parseNetBuf(pageOnShow(), urlRecord, columns, document, lineCount, linkCount);
+}
+
+const PageLine* parseNetBuf(const UrlRecord& urlRecord, int columns, const char* document, int32_t* lineCount,
+                            int32_t* linkCount) {
+    return parseNetBuf(pageOnShow(), urlRecord, columns,
+                       document != nullptr ? std::string_view(document) : std::string_view(), lineCount,
+                       linkCount);
+}

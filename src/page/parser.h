@@ -1,0 +1,80 @@
+// The page parser: turns one received document into display lines wrapped to the
+// view's width, each with a style code and, for links, the absolute URL a click
+// follows. Understands text/gemini, Gopher menus, Nex documents and plain text.
+// GUI thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "page/linestyle.h"
+#include "url/url.h"
+
+// One display line. text and linkUrl point into the page's own storage and stay
+// valid until the page is parsed again or freed.
+struct PageLine {
+    const char* text = nullptr;     // NUL-terminated, display character set, no line break
+    int32_t style = STYLE_TEXT;     // LineStyle code
+    int32_t sourceLine = 0;         // source line (0 = first line after the header) it was cut from
+    const char* linkUrl = nullptr;  // absolute URL on every display line of a link, else null
+    int32_t linkTextLength = 0;     // link lines: the length of text; 0 otherwise
+};
+
+// Storage for the strings of a page: blocks that never move, so a pointer handed
+// out stays valid while more strings are added. A new parse of the same page model
+// writes over the blocks of the previous one before it allocates more.
+struct PageTextBlock {
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+};
+
+struct PageTextStore {
+    std::vector<PageTextBlock> blocks;
+    size_t used = 0;         // blocks in use; the last of them has room left
+    char* cursor = nullptr;  // free room in block used - 1
+    size_t room = 0;
+};
+
+// A parsed page: the display lines in order and the storage their texts live in.
+// Movable; moving keeps every text and linkUrl pointer valid.
+struct PageModel {
+    std::vector<PageLine> lines;
+    int32_t lineCount = 0;
+    int32_t linkCount = 0;  // link display lines, not distinct links
+    // The transliterated document. A display line without indent is cut out of it
+    // where it stands (a NUL written over the line break or dropped space after it);
+    // the others are copied into the store.
+    std::unique_ptr<char[]> displayText;
+    PageTextStore store;
+};
+
+// Parses document (the whole reply, header line included for gemini, spartan and
+// built-in pages) for a view columns characters wide into page, dropping what page
+// held before. Returns the first line, or null when there are no lines or memory
+// ran out (an error requester has said so then, message 126 or 127). The counts,
+// when given, are set to 0 first and then to the page's counts.
+// A NUL byte inside the document is shown as a middle dot (0xB7).
+const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int columns,
+                            std::string_view document, int32_t* lineCount = nullptr,
+                            int32_t* linkCount = nullptr);
+
+// The same into the page on show (the one page model of the program). The
+// const char* form reads the document up to its NUL.
+const PageLine* parseNetBuf(const UrlRecord& urlRecord, int columns, std::string_view document,
+                            int32_t* lineCount, int32_t* linkCount);
+const PageLine* parseNetBuf(const UrlRecord& urlRecord, int columns, const char* document, int32_t* lineCount,
+                            int32_t* linkCount);
+
+// The page on show, as the last parse left it.
+const PageModel& currentPageModel();
+
+// Frees the lines and strings of a page (of the page on show without an argument).
+void freePageLines(PageModel& page);
+void freePageLines();
+
+// Appends one display line with a copy of length bytes of text. False when out of
+// memory (the page is unchanged then).
+bool addLine(PageModel& page, const char* text, size_t length, int32_t style, int32_t sourceLine);
