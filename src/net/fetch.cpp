@@ -1,0 +1,612 @@
+#include "net/fetch.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/locale.h"
+#include "net/protocol.h"
+#include "net/tls.h"
+#include "page/stringlist.h"
+#include "platform/socket.h"
+#include "platform/task.h"
+#include "shell/shell.h"
+
+namespace {
+
+constexpr int MSG_DNS_LOOKUP = 65;
+constexpr int MSG_CONNECTING = 66;
+constexpr int MSG_SENDING = 70;
+constexpr int MSG_CANNOT_CONNECT = 108;
+constexpr int MSG_DNS_FAILED = 109;
+constexpr int MSG_WRITE_FAILED = 119;
+constexpr int MSG_CREATE_FAILED = 120;
+constexpr int MSG_SEND_FAILED = 121;
+constexpr int MSG_RECEIVE_FAILED = 122;
+constexpr int MSG_OUT_OF_MEMORY = 123;
+constexpr int MSG_OUT_OF_MEMORY_AFTER = 124;
+constexpr const char* USER_STOP = "User stop";
+
+// Gives up a lookup and connect that take longer than this together.
+constexpr int CONNECT_TIMEOUT_MS = NET_CONNECT_TIMEOUT_MS;
+// Output buffer of a download file.
+constexpr size_t DOWNLOAD_BUFFER_SIZE = 64 * 1024;
+
+const char* message(int id) {
+    const char* text = getString(id);
+    return text != nullptr ? text : "";
+}
+
+bool stopped(const FetchExchange& exchange) {
+    return exchange.stopRequested.load(std::memory_order_acquire);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// The path stored in an upload body: its bytes up to the first NUL.
+std::string uploadPath(const NetBuffer& body) {
+    const char* start = body.data.data();
+    size_t size = body.data.size();
+    const void* nul = size > 0 ? std::memchr(start, '\0', size) : nullptr;
+    size_t length = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - start) : size;
+    return std::string(start, length);
+}
+
+bool isHttpScheme(int32_t scheme) {
+    switch (scheme) {
+        case SCHEME_GEMINI:
+        case SCHEME_SPARTAN:
+        case SCHEME_GOPHER:
+        case SCHEME_FINGER:
+        case SCHEME_NEX:
+            return false;
+        default:
+            return true;
+    }
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool startsWithNoCase(const char* text, size_t length, const char* prefix) {
+    size_t n = std::strlen(prefix);
+    if (length < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (lowerAscii(text[i]) != lowerAscii(prefix[i])) return false;
+    }
+    return true;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool isTokenChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// The connection of one fetch: the socket and, on a TLS route, the session over it.
+// The session is declared last so that it goes before the socket.
+struct Connection {
+    SocketHandle socket;
+    int breakFd = -1;
+    bool secure = false;
+    TlsConnection tls;
+
+    // One send of the whole text; true when every byte went out.
+    bool sendRequest(const std::string& text) {
+        long sent = secure ? tlsWrite(tls, text.data(), text.size(), breakFd)
+                           : netSend(socket.get(), text.data(), text.size(), breakFd);
+        return sent == static_cast<long>(text.size());
+    }
+    // Up to length bytes; > 0 bytes, 0 when the peer closed, < 0 on an error or a break.
+    long receive(char* buffer, size_t length) {
+        return secure ? tlsRead(tls, buffer, length, breakFd)
+                      : netReceive(socket.get(), buffer, length, breakFd);
+    }
+    void close() {
+        tlsClose(tls);
+        socket.reset();
+    }
+};
+
+// Sends an upload file after the request line: read and send in 8192-byte pieces
+// until length bytes went out. A file that cannot be opened, or that ends early or
+// fails to read, fails the request: its length is already announced.
+bool sendUploadFile(FetchExchange& exchange, int socket, const NetBuffer& body) {
+    int64_t remaining = body.length > 0 ? body.length : 0;
+    if (remaining == 0) return true;
+    FileHandle file(std::fopen(uploadPath(body).c_str(), "rb"));
+    if (!file) return false;
+    std::array<char, NET_UPLOAD_PIECE> block;
+    while (remaining > 0) {
+        if (stopped(exchange)) return false;
+        size_t want = static_cast<size_t>(std::min<int64_t>(remaining, static_cast<int64_t>(block.size())));
+        size_t got = std::fread(block.data(), 1, want, file.get());
+        if (got == 0) return false;
+        remaining -= static_cast<int64_t>(got);
+        if (!sendAll(exchange, socket, block.data(), got, NET_UPLOAD_PIECE)) return false;
+    }
+    return true;
+}
+
+bool sendBody(FetchExchange& exchange, int socket, const NetBuffer& body) {
+    if (body.type == NETBUF_TEXT) {
+        size_t length = body.length > 0 ? static_cast<size_t>(body.length) : 0;
+        length = std::min(length, body.data.size());
+        return sendAll(exchange, socket, body.data.data(), length, NET_TEXT_BODY_PIECE);
+    }
+    if (body.type == NETBUF_UPLOAD) return sendUploadFile(exchange, socket, body);
+    return true;
+}
+
+// Where a download's body bytes go: the file, through the chunked decoder when the
+// server framed the body.
+struct DownloadSink {
+    FileHandle file;
+    bool chunked = false;
+    ChunkedDecoder decoder;
+    bool framingBad = false;
+
+    bool writeRaw(const char* bytes, size_t count) {
+        return count == 0 || std::fwrite(bytes, 1, count, file.get()) == count;
+    }
+    // False on a short write (framingBad tells a broken chunked frame apart).
+    bool write(const char* bytes, size_t count) {
+        if (!chunked) return writeRaw(bytes, count);
+        bool writeFailed = false;
+        bool ok = chunkedDecode(decoder, bytes, count, [&](const char* data, size_t n) {
+            if (writeRaw(data, n)) return true;
+            writeFailed = true;
+            return false;
+        });
+        if (!ok && !writeFailed) framingBad = true;
+        return ok;
+    }
+};
+
+enum LoopEnd { END_NORMAL, END_OUT_OF_MEMORY, END_RECEIVE_ERROR };
+
+// Steps 7 and 8: the receive loop and what follows it. status holds the decision so far.
+void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& status,
+                     const DownloadHandOver& handOver) {
+    const UrlRecord& request = exchange.request;
+    std::unique_ptr<StringList> chunks = listNew();
+    std::unique_ptr<char[]> headerBlock;
+    DownloadSink download;
+    int64_t total = 0;
+    bool headerDone = false;
+    size_t headerLength = 0;
+    int64_t contentLength = 0;
+    uint32_t progressCounter = 0;
+    LoopEnd end = END_NORMAL;
+    exchange.downloadAccepted = false;
+
+    std::array<char, NET_CHUNK_SIZE> buffer;
+    long count = chunks ? connection.receive(buffer.data(), buffer.size()) : 0;
+    if (!chunks) end = END_OUT_OF_MEMORY;
+    bool leftEarly = false;
+    while (count > 0) {
+        size_t n = static_cast<size_t>(count);
+        total += count;
+        if (!headerDone) {
+            clearFetchError(exchange.error);
+            size_t joined = 0;
+            if (listAppend(*chunks, buffer.data(), n) == nullptr ||
+                !(headerBlock = listJoin(*chunks, std::numeric_limits<size_t>::max(), &joined))) {
+                end = END_OUT_OF_MEMORY;
+                leftEarly = true;
+                break;
+            }
+            status =
+                classifyResponse(exchange, headerBlock.get(), joined, request, headerLength, contentLength);
+            exchange.status = status;
+            if (status == FETCH_SERVER_ERROR) {
+                headerBlock.reset();
+                if (total > static_cast<int64_t>(NET_HEADER_RETRY_LIMIT)) {
+                    leftEarly = true;
+                    break;
+                }
+            } else {
+                headerDone = true;
+                if (status == FETCH_DOWNLOAD) {
+                    if (handOver) handOver(exchange);
+                    if (!exchange.downloadAccepted) {
+                        leftEarly = true;
+                        break;
+                    }
+                    download.file.reset(std::fopen(exchange.downloadName.c_str(), "wb"));
+                    if (!download.file) {
+                        setFetchError(exchange.error, message(MSG_CREATE_FAILED));
+                        leftEarly = true;
+                        break;
+                    }
+                    std::setvbuf(download.file.get(), nullptr, _IOFBF, DOWNLOAD_BUFFER_SIZE);
+                    if (headerLength > joined) headerLength = joined;
+                    download.chunked =
+                        isHttpScheme(request.scheme) && netHeaderIsChunked(headerBlock.get(), headerLength);
+                    bool written = download.write(headerBlock.get() + headerLength, joined - headerLength);
+                    headerBlock.reset();
+                    listFree(*chunks);
+                    if (!written) {
+                        if (download.framingBad) {
+                            setNetworkError(exchange.error, message(MSG_RECEIVE_FAILED));
+                        } else {
+                            setFetchError(exchange.error, message(MSG_WRITE_FAILED));
+                        }
+                        leftEarly = true;
+                        break;
+                    }
+                } else {
+                    headerBlock.reset();
+                }
+            }
+        } else if (download.file) {
+            if (!download.write(buffer.data(), n)) {
+                if (download.framingBad) {
+                    setNetworkError(exchange.error, message(MSG_RECEIVE_FAILED));
+                } else {
+                    setFetchError(exchange.error, message(MSG_WRITE_FAILED));
+                }
+                leftEarly = true;
+                break;
+            }
+            if (total > NET_PROGRESS_START) {
+                if (progressCounter % NET_PROGRESS_EVERY == 0) {
+                    char text[NET_PROGRESS_TEXT_SIZE];
+                    netFormatProgress(text, total, contentLength);
+                    setStatus(text);
+                }
+                progressCounter++;
+            }
+        } else if (listAppend(*chunks, buffer.data(), n) == nullptr) {
+            end = END_OUT_OF_MEMORY;
+            leftEarly = true;
+            break;
+        }
+        if (stopped(exchange)) {
+            leftEarly = true;
+            break;
+        }
+        count = connection.receive(buffer.data(), buffer.size());
+    }
+    if (!leftEarly && count < 0 && end == END_NORMAL) end = END_RECEIVE_ERROR;
+
+    if (download.file) {
+        // A full disk may only show when the buffered tail goes out.
+        bool flushed = std::fflush(download.file.get()) == 0;
+        download.file.reset();
+        if (!flushed && exchange.error.errorKind == 0)
+            setFetchError(exchange.error, message(MSG_WRITE_FAILED));
+    }
+    exchange.downloadName.clear();
+    exchange.downloadName.shrink_to_fit();
+
+    if (end == END_OUT_OF_MEMORY) {
+        setFetchError(exchange.error, message(MSG_OUT_OF_MEMORY));
+    } else if (end == END_RECEIVE_ERROR) {
+        setNetworkError(exchange.error, message(MSG_RECEIVE_FAILED));
+    } else if (status != FETCH_DOWNLOAD) {
+        size_t length = 0;
+        exchange.resultBlock = listJoin(*chunks, std::numeric_limits<size_t>::max(), &length);
+        if (exchange.resultBlock) {
+            exchange.resultLength = length;
+        } else {
+            setFetchError(exchange.error, message(MSG_OUT_OF_MEMORY_AFTER));
+        }
+    }
+}
+
+// Steps 3 to 8 on a connected socket.
+void runFetch(FetchExchange& exchange, Connection& connection, bool viaProxy, int32_t& status,
+              const DownloadHandOver& handOver) {
+    const UrlRecord& request = exchange.request;
+    if (connection.secure && !tlsConnect(connection.tls, connection.socket.get(), request, exchange.error,
+                                         connection.breakFd, exchange.stopRequested)) {
+        return;
+    }
+    setStatus(message(MSG_SENDING));
+    bool sent = false;
+    try {
+        std::string text = buildRequest(request, viaProxy);
+        if (!stopped(exchange)) sent = connection.sendRequest(text);
+    } catch (const std::bad_alloc&) {
+        sent = false;
+    }
+    if (sent && request.data) sent = sendBody(exchange, connection.socket.get(), *request.data);
+    if (stopped(exchange) || !sent) {
+        setNetworkError(exchange.error, message(MSG_SEND_FAILED));
+        return;
+    }
+    receiveResponse(exchange, connection, status, handOver);
+}
+
+}  // namespace
+
+bool netRouteViaProxy(const UrlRecord& request, const ProxyRoute& proxy) {
+    if (!proxy.useGemProxy) return false;
+    switch (request.scheme) {
+        case SCHEME_GEMINI:
+        case SCHEME_HTTPS:
+            return true;
+        case SCHEME_GOPHER:
+        case SCHEME_FINGER:
+        case SCHEME_NEX:
+        case SCHEME_SPARTAN:
+        case SCHEME_HTTP:
+            return proxy.gemProxyAll;
+        default:
+            return false;
+    }
+}
+
+bool netRouteWantsTls(const UrlRecord& request, const ProxyRoute& proxy) {
+    return (request.scheme == SCHEME_GEMINI || request.scheme == SCHEME_HTTPS) &&
+           !netRouteViaProxy(request, proxy);
+}
+
+int connectToServer(FetchExchange& exchange, const char* host, int port) {
+    int breakFd = taskBreakDescriptor(taskCurrent());
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(CONNECT_TIMEOUT_MS);
+    setStatus(message(MSG_DNS_LOOKUP));
+    std::vector<NetAddress> addresses;
+    NetResult found = NET_BROKEN;
+    try {
+        if (!stopped(exchange)) found = netLookup(host, port, breakFd, CONNECT_TIMEOUT_MS, &addresses);
+    } catch (const std::bad_alloc&) {
+        found = NET_ERROR;
+    }
+    if (found != NET_OK) {
+        setNetworkError(exchange.error, message(MSG_DNS_FAILED));
+        return -1;
+    }
+    setStatus(message(MSG_CONNECTING));
+    int fd = -1;
+    if (!stopped(exchange)) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        int leftMs = static_cast<int>(std::max<long long>(0, left.count()));
+        fd = netConnectAddresses(addresses, breakFd, leftMs, nullptr);
+    }
+    if (fd < 0) {
+        setNetworkError(exchange.error, message(MSG_CANNOT_CONNECT));
+        return -1;
+    }
+    return fd;
+}
+
+bool sendAll(FetchExchange& exchange, int socket, const char* data, size_t length, size_t piece) {
+    if (piece == 0) return length == 0;
+    int breakFd = taskBreakDescriptor(taskCurrent());
+    size_t sent = 0;
+    while (sent < length) {
+        if (stopped(exchange)) return false;
+        size_t n = std::min(piece, length - sent);
+        if (netSend(socket, data + sent, n, breakFd) != static_cast<long>(n)) return false;
+        sent += n;
+    }
+    return true;
+}
+
+const char* netGetFile(FetchExchange& exchange, int32_t& status, const DownloadHandOver& handOver) {
+    clearFetchError(exchange.error);
+    status = FETCH_PAGE;
+    exchange.status = FETCH_PAGE;
+    exchange.resultBlock.reset();
+    exchange.resultLength = 0;
+    exchange.result = nullptr;
+
+    const UrlRecord& request = exchange.request;
+    bool viaProxy = netRouteViaProxy(request, exchange.proxy);
+    const char* host = viaProxy ? exchange.proxy.gemProxyHost : request.host;
+    int port = viaProxy ? exchange.proxy.gemProxyPort : request.port;
+
+    Connection connection;
+    connection.breakFd = taskBreakDescriptor(taskCurrent());
+    connection.secure = netRouteWantsTls(request, exchange.proxy);
+    connection.socket.reset(connectToServer(exchange, host, port));
+    if (connection.socket) runFetch(exchange, connection, viaProxy, status, handOver);
+    connection.close();
+
+    if (stopped(exchange)) setFetchError(exchange.error, USER_STOP);
+    if (exchange.error.errorKind != 0) {
+        exchange.resultBlock.reset();
+        status = exchange.error.errorKind;
+        exchange.result = exchange.error.errorText;
+        exchange.resultLength = std::strlen(exchange.error.errorText);
+    } else {
+        exchange.result = exchange.resultBlock.get();
+        if (!exchange.result) exchange.resultLength = 0;
+    }
+    exchange.status = status;
+    return exchange.result;
+}
+
+int64_t netProgressPercent(int64_t total, int64_t contentLength) {
+    if (contentLength <= 0 || total <= 0) return 0;
+    constexpr int64_t maximum = std::numeric_limits<int64_t>::max();
+    int64_t whole = total / contentLength;
+    if (whole > maximum / 100 - 1) return maximum;
+    // rest × 100 / contentLength by repeated addition: rest < contentLength, so the
+    // running remainder never passes 2 × 2^63 in unsigned arithmetic.
+    uint64_t rest = static_cast<uint64_t>(total % contentLength);
+    uint64_t divisor = static_cast<uint64_t>(contentLength);
+    uint64_t remainder = 0;
+    int64_t part = 0;
+    for (int i = 0; i < 100; ++i) {
+        remainder += rest;
+        if (remainder >= divisor) {
+            remainder -= divisor;
+            part++;
+        }
+    }
+    return whole * 100 + part;
+}
+
+void netFormatProgress(char (&text)[NET_PROGRESS_TEXT_SIZE], int64_t total, int64_t contentLength) {
+    // Formatted in full first, then cut to the status text's size.
+    char full[96];
+    if (contentLength > 0) {
+        std::snprintf(full, sizeof full, "Bytes: %lld / %lld (%lld%%)", static_cast<long long>(total),
+                      static_cast<long long>(contentLength),
+                      static_cast<long long>(netProgressPercent(total, contentLength)));
+    } else {
+        std::snprintf(full, sizeof full, "Bytes: %lld", static_cast<long long>(total));
+    }
+    size_t length = std::min(std::strlen(full), sizeof text - 1);
+    std::memcpy(text, full, length);
+    text[length] = '\0';
+}
+
+bool netHeaderIsChunked(const char* header, size_t length) {
+    if (header == nullptr) return false;
+    static constexpr const char* name = "transfer-encoding:";
+    size_t at = 0;
+    while (at < length) {
+        const void* feed = std::memchr(header + at, '\n', length - at);
+        size_t end = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - header) : length;
+        const char* line = header + at;
+        size_t lineLength = end - at;
+        if (startsWithNoCase(line, lineLength, name)) {
+            // The codings are a comma-separated list; look for the token "chunked".
+            for (size_t i = std::strlen(name); i < lineLength; ++i) {
+                if (!isTokenChar(line[i])) continue;
+                size_t start = i;
+                while (i < lineLength && isTokenChar(line[i]))
+                    ++i;
+                if (i - start == 7 && startsWithNoCase(line + start, 7, "chunked")) return true;
+            }
+        }
+        at = end + 1;
+    }
+    return false;
+}
+
+bool chunkedDecode(ChunkedDecoder& decoder, const char* data, size_t length,
+                   const std::function<bool(const char* bytes, size_t count)>& sink) {
+    using State = ChunkedDecoder::State;
+    constexpr uint64_t sizeLimit = std::numeric_limits<uint64_t>::max() / 16;
+    size_t i = 0;
+    while (i < length) {
+        switch (decoder.state) {
+            case State::SIZE: {
+                char c = data[i++];
+                int digit = hexValue(c);
+                if (digit >= 0) {
+                    if (decoder.remaining > sizeLimit) {
+                        decoder.state = State::BAD;
+                        return false;
+                    }
+                    decoder.remaining = decoder.remaining * 16 + static_cast<uint64_t>(digit);
+                    decoder.sawDigit = true;
+                } else if (c == ';' || c == ' ' || c == '\t') {
+                    decoder.state = State::EXTENSION;
+                } else if (c == '\r') {
+                    decoder.state = State::SIZE_LF;
+                } else if (c == '\n') {
+                    decoder.state = State::SIZE_LF;
+                    --i;  // handled by SIZE_LF as a bare line feed
+                } else {
+                    decoder.state = State::BAD;
+                    return false;
+                }
+                if (decoder.state == State::SIZE_LF && !decoder.sawDigit) {
+                    decoder.state = State::BAD;
+                    return false;
+                }
+                break;
+            }
+            case State::EXTENSION:
+                if (!decoder.sawDigit) {
+                    decoder.state = State::BAD;
+                    return false;
+                }
+                if (data[i] == '\r' || data[i] == '\n') {
+                    decoder.state = State::SIZE_LF;
+                    if (data[i] == '\n') break;
+                }
+                ++i;
+                break;
+            case State::SIZE_LF:
+                if (data[i++] != '\n') {
+                    decoder.state = State::BAD;
+                    return false;
+                }
+                decoder.sawDigit = false;
+                if (decoder.remaining == 0) {
+                    decoder.state = State::TRAILER;
+                    decoder.lineEmpty = true;
+                } else {
+                    decoder.state = State::DATA;
+                }
+                break;
+            case State::DATA: {
+                size_t n = static_cast<size_t>(std::min<uint64_t>(decoder.remaining, length - i));
+                if (!sink(data + i, n)) return false;
+                i += n;
+                decoder.remaining -= n;
+                if (decoder.remaining == 0) decoder.state = State::DATA_CR;
+                break;
+            }
+            case State::DATA_CR:
+                if (data[i] == '\r') {
+                    ++i;
+                    decoder.state = State::DATA_LF;
+                } else if (data[i] == '\n') {
+                    decoder.state = State::DATA_LF;
+                } else {
+                    decoder.state = State::BAD;
+                    return false;
+                }
+                break;
+            case State::DATA_LF:
+                if (data[i++] != '\n') {
+                    decoder.state = State::BAD;
+                    return false;
+                }
+                decoder.state = State::SIZE;
+                break;
+            case State::TRAILER:
+                if (data[i] == '\r') {
+                    decoder.state = State::TRAILER_LF;
+                } else if (data[i] == '\n') {
+                    decoder.state = State::TRAILER_LF;
+                    break;
+                } else {
+                    decoder.lineEmpty = false;
+                }
+                ++i;
+                break;
+            case State::TRAILER_LF:
+                if (data[i++] != '\n') {
+                    decoder.state = State::BAD;
+                    return false;
+                }
+                if (decoder.lineEmpty) {
+                    decoder.state = State::DONE;
+                } else {
+                    decoder.state = State::TRAILER;
+                    decoder.lineEmpty = true;
+                }
+                break;
+            case State::DONE:
+                return true;
+            case State::BAD:
+                return false;
+        }
+    }
+    return decoder.state != State::BAD;
+}
