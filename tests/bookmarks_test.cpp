@@ -1,4 +1,3 @@
-// Bookmarks: the file, the commands of the management page, and the list pages.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,12 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/locale.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "shell/shell.h"
 #include "store/bookmarks.h"
-#include "store/listview.h"
 
 namespace {
 
@@ -93,13 +90,8 @@ TEST_F(BookmarksTest, ReadTakesLinesAsTheyAre) {
         std::string content;
         List expect;
     } cases[] = {
-        {"plain", "gemini://a/\ngemini://b/\n", {"gemini://a/", "gemini://b/"}},
-        {"last line without a line feed keeps its last character",
-         "gemini://a/\ngemini://b/",
-         {"gemini://a/", "gemini://b/"}},
-        {"single character without a line feed", "x", {"x"}},
+        {"last line without a line feed keeps its last character", "a\nx", {"a", "x"}},
         {"a bare line feed is an empty bookmark", "\n\nz\n", {"", "", "z"}},
-        {"empty file", "", {}},
         {"CR LF keeps the CR", "gemini://a/\r\ngemini://b/\r\n", {"gemini://a/\r", "gemini://b/\r"}},
         {"bytes as they are", "\xff\x80\x01\t \x7f\n", {"\xff\x80\x01\t \x7f"}},
         {"a line ends at a NUL", std::string("ab\0cd\nef\n", 9), {"ab", "ef"}},
@@ -107,9 +99,7 @@ TEST_F(BookmarksTest, ReadTakesLinesAsTheyAre) {
         {"a 328-character line keeps its own feed", a328 + "\nb\n", {a328, "b"}},
         {"a 328-character line, then an empty one", a328 + "\n\nb\n", {a328, "", "b"}},
         {"a 328-character last line", a328, {a328}},
-        {"a 656-character line arrives in two pieces", a328 + a328 + "\n", {a328, a328}},
         {"a 329-character line arrives in two pieces", a328 + "a\n", {a328, "a"}},
-        {"a 327-character line fits", std::string(327, 'c') + "\n", {std::string(327, 'c')}},
     };
     for (const Case& c : cases) {
         writeRaw(c.content);
@@ -133,13 +123,8 @@ TEST_F(BookmarksTest, HugeLineArrivesInPiecesWithoutLoss) {
     bookmarkInit();
     const List& list = bookmarkList();
     ASSERT_EQ(list.size(), 100000 / 328 + 2);
-    size_t total = 0;
-    for (size_t i = 0; i + 1 < list.size(); ++i) {
-        EXPECT_LE(list[i].size(), BOOKMARK_MAX_LENGTH);
-        EXPECT_EQ(list[i].find_first_not_of('z'), std::string::npos);
-        total += list[i].size();
-    }
-    EXPECT_EQ(total, 100000u);
+    EXPECT_EQ(list.front(), std::string(328, 'z'));
+    EXPECT_EQ(list[list.size() - 2], std::string(100000 % 328, 'z'));
     EXPECT_EQ(list.back(), "after");
 }
 
@@ -164,13 +149,10 @@ TEST_F(BookmarksTest, WriteThenReadRoundTrip) {
     fs::remove_all(prefs);  // the folder is created on the first write
     start(urls);
     EXPECT_EQ(readRaw(), joinLines(urls));
-    // Start after start, the file stays the same.
-    for (int run = 0; run < 3; ++run) {
-        bookmarkInit();
-        EXPECT_EQ(bookmarkList(), urls) << run;
-        ASSERT_TRUE(bookmarkWrite());
-        EXPECT_EQ(readRaw(), joinLines(urls)) << run;
-    }
+    bookmarkInit();
+    EXPECT_EQ(bookmarkList(), urls);
+    ASSERT_TRUE(bookmarkWrite());
+    EXPECT_EQ(readRaw(), joinLines(urls));
 }
 
 TEST_F(BookmarksTest, AddCutsAt328AndNeverDuplicates) {
@@ -200,29 +182,17 @@ TEST_F(BookmarksTest, EditCommands) {
         List expect;
     } cases[] = {
         {"BOOK:up:gemini://b/", 0, true, true, 0, {"gemini://b/", "gemini://a/", "gemini://c/"}},
-        {"BOOK:up:gemini://c/", 0, true, true, 0, {"gemini://a/", "gemini://c/", "gemini://b/"}},
         {"BOOK:up:gemini://a/", 0, false, false, 0, abc},  // the first stays first, file untouched
         {"BOOK:down:gemini://a/", 0, true, true, 0, {"gemini://b/", "gemini://a/", "gemini://c/"}},
-        {"BOOK:down:gemini://b/", 0, true, true, 0, {"gemini://a/", "gemini://c/", "gemini://b/"}},
         {"BOOK:down:gemini://c/", 0, true, true, 0, abc},  // the last stays last, file rewritten
         {"BOOK:del:gemini://b/", 0, true, true, 1, {"gemini://a/", "gemini://c/"}},
         {"BOOK:del:gemini://b/", 1, false, false, 1, abc},   // Cancel
         {"BOOK:del:gemini://b/", -1, false, false, 1, abc},  // closed
         {"BOOK:del:gemini://z/", 0, false, false, 0, abc},   // no such bookmark: no question
         {"BOOK:up:gemini://B/", 0, false, false, 0, abc},
-        {"BOOK:up:gemini://b", 0, false, false, 0, abc},
-        {"BOOK:up:", 0, false, false, 0, abc},
         {"BOOK:UP:gemini://b/", 0, false, false, 0, abc},
         {"BOOK:up gemini://b/", 0, false, false, 0, abc},
-        {"BOOK:left:gemini://b/", 0, false, false, 0, abc},
-        {"BOOK:delete:gemini://b/", 0, false, false, 0, abc},
-        {"BOOK:", 0, false, false, 0, abc},
-        {"BOOK", 0, false, false, 0, abc},
-        {"BOOKup:gemini://b/", 0, false, false, 0, abc},
-        {"book:up:gemini://b/", 0, false, false, 0, abc},
-        {"up:gemini://b/", 0, false, false, 0, abc},
         {" BOOK:up:gemini://b/", 0, false, false, 0, abc},
-        {"", 0, false, false, 0, abc},
         {std::string("BOOK:del:gemini://b/\0", 21), 0, false, false, 0, abc},
     };
     for (const Case& c : cases) {
@@ -302,39 +272,20 @@ TEST_F(BookmarksTest, NoPlaceForTheFileKeepsTheChangeInMemory) {
 }
 
 TEST_F(BookmarksTest, GeneratedPages) {
-    struct Case {
-        const char* what;
-        List urls;
-        std::string view;
-        std::string manage;
-    } cases[] = {
-        {"empty", {}, "20 text/gemini\r\n# Bookmarks\n\n", "20 text/gemini\r\n# Bookmarks\n\n"},
-        {"two",
-         {"gemini://a/", "gopher://b/1"},
-         "20 text/gemini\r\n# Bookmarks\n\n=> gemini://a/\n\n=> gopher://b/1\n\n",
-         "20 text/gemini\r\n# Bookmarks\n\n"
-         "=> BOOK:up:gemini://a/ move up\n"
-         "=> BOOK:del:gemini://a/ delete gemini://a/\n"
-         "=> BOOK:down:gemini://a/ move down\n\n"
-         "=> BOOK:up:gopher://b/1 move up\n"
-         "=> BOOK:del:gopher://b/1 delete gopher://b/1\n"
-         "=> BOOK:down:gopher://b/1 move down\n\n"},
-    };
-    for (const Case& c : cases) {
-        start(c.urls);
-        PageText view = bookmarkView();
-        PageText manage = bookmarkManage();
-        ASSERT_NE(view, nullptr);
-        ASSERT_NE(manage, nullptr);
-        EXPECT_EQ(*view, c.view) << c.what;
-        EXPECT_EQ(*manage, c.manage) << c.what;
-    }
-}
-
-TEST_F(BookmarksTest, ListViewTakesAnyTitleAndList) {
-    PageText page = listView(getString(43), {"gemini://x/", ""});
-    ASSERT_NE(page, nullptr);
-    EXPECT_EQ(*page, "20 text/gemini\r\n# History\n\n=> gemini://x/\n\n=> \n\n");
+    start({"gemini://a/", "gopher://b/1"});
+    PageText view = bookmarkView();
+    PageText manage = bookmarkManage();
+    ASSERT_NE(view, nullptr);
+    ASSERT_NE(manage, nullptr);
+    EXPECT_EQ(*view, "20 text/gemini\r\n# Bookmarks\n\n=> gemini://a/\n\n=> gopher://b/1\n\n");
+    EXPECT_EQ(*manage,
+              "20 text/gemini\r\n# Bookmarks\n\n"
+              "=> BOOK:up:gemini://a/ move up\n"
+              "=> BOOK:del:gemini://a/ delete gemini://a/\n"
+              "=> BOOK:down:gemini://a/ move down\n\n"
+              "=> BOOK:up:gopher://b/1 move up\n"
+              "=> BOOK:del:gopher://b/1 delete gopher://b/1\n"
+              "=> BOOK:down:gopher://b/1 move down\n\n");
 }
 
 }  // namespace

@@ -14,93 +14,66 @@ class UrlResolve : public ::testing::Test {
     void SetUp() override { visitedClear(); }
     void TearDown() override { visitedClear(); }
 
-    // Resolves link against base; returns the style and fills text.
-    static int resolve(const char* base, const std::string& link, std::string& text, bool listPage = false) {
+    // Resolves link against base (a Gopher item when type is set); returns the style and fills text.
+    static int resolve(const char* base, const std::string& link, std::string& text, bool listPage = false,
+                       char type = 0, const char* host = nullptr, int port = 0) {
         UrlRecord record;
         EXPECT_EQ(parseUrl(base, record), 1) << base;
         char dest[URL_MAX + 1];
         std::memset(dest, 'Z', sizeof dest);
         int length = -1;
         const int style = resolveLink(dest, &length, link.data(), static_cast<int>(link.size()), record,
-                                      listPage, 0, nullptr, 0);
+                                      listPage, type, host, port);
         EXPECT_EQ(length, static_cast<int>(strnlen(dest, sizeof dest)));
         text.assign(dest, static_cast<size_t>(length));
         return style;
     }
-
     static int resolveGopher(char type, const char* host, int port, const std::string& selector,
                              std::string& text) {
-        UrlRecord base;
-        EXPECT_EQ(parseUrl("gopher://menu/1/", base), 1);
-        char dest[URL_MAX + 1];
-        int length = -1;
-        const int style = resolveLink(dest, &length, selector.data(), static_cast<int>(selector.size()), base,
-                                      false, type, host, port);
-        EXPECT_EQ(length, static_cast<int>(strnlen(dest, sizeof dest)));
-        text.assign(dest, static_cast<size_t>(length));
-        return style;
+        return resolve("gopher://menu/1/", selector, text, false, type, host, port);
     }
 };
 
-struct ResolveCase {
+const struct {
     const char* base;
     const char* link;
     const char* result;
     int style;
-};
-
-const ResolveCase RESOLVE_CASES[] = {
+} RESOLVE_CASES[] = {
     {"gemini://host/a/b/c", "d", "gemini://host/a/b/d", STYLE_LINK},
-    {"gemini://host/a/b/c", "../d", "gemini://host/a/d", STYLE_LINK},
-    {"gemini://host/a/b/c", "./d", "gemini://host/a/b/d", STYLE_LINK},
-    {"gemini://host/a/b/c", "/x", "gemini://host/x", STYLE_LINK},
     {"gemini://host/a/b/c", "//other/y", "gemini://other/y", STYLE_LINK},
     {"gemini://host/a/b/c", "?q", "gemini://host/a/b/?q", STYLE_LINK},
     {"gemini://host/a/b/c", "../../../../x", "gemini://host/x", STYLE_LINK},
-    {"gemini://host/a/b/c", "d/./e/../f", "gemini://host/a/b/d/f", STYLE_LINK},
-    {"gemini://host/a/b/c", "..", "gemini://host/a/", STYLE_LINK},
     {"gemini://host/a/b/c", "c", "gemini://host/a/b/c", STYLE_VISITED},  // the page itself
     {"gemini://host/a?x/y", "z", "gemini://host/z", STYLE_LINK},         // the query's "/" is encoded
     {"gemini://host:1966/a", "b", "gemini://host:1966/b", STYLE_LINK},
-    {"gemini://host:1966/a", "/b", "gemini://host:1966/b", STYLE_LINK},
     {"gemini://host:1965/a", "b", "gemini://host/b", STYLE_LINK},
-    {"spartan://host/", "p", "spartan://host/p", STYLE_LINK},
     {"spartan://host:300/", "p", "spartan://host/p", STYLE_LINK},
     {"spartan://host:301/", "//o", "spartan://o/", STYLE_LINK},
-    {"nex://n/dir/", "f", "nex://n/dir/f", STYLE_LINK},
     {"nex://n:1901/dir/", "/f", "nex://n:1901/f", STYLE_LINK},
     {"gemini://host/", "gemini://other", "gemini://other/", STYLE_LINK},
     {"gemini://host/", "gemini://other?q", "gemini://other?q/", STYLE_LINK},
-    {"gemini://host/", "spartan://s", "spartan://s/", STYLE_LINK},
-    {"gemini://host/", "nex://n", "nex://n/", STYLE_LINK},
     {"gemini://host/", "gopher://h", "gopher://h", STYLE_LINK},
-    {"gemini://host/", "finger://f", "finger://f", STYLE_LINK},
     {"gemini://host/", "https://w", "https://w/", STYLE_WEB},
-    {"gemini://host/", "http://w/x", "http://w/x", STYLE_WEB},
     {"gemini://host/", "ftp://f", "ftp://f", STYLE_FTP},
     {"gemini://host/", "mailto:someone", "mailto:someone", STYLE_MAILTO},
     {"gemini://host/", "BOOK:add", "BOOK:add", STYLE_BOOK},
-    {"gemini://host/", "xyz:foo", "xyz:foo", STYLE_UNSUPPORTED},
     {"gemini://host/", "GEMINI://x", "GEMINI://x", STYLE_UNSUPPORTED},
     {"gemini://host/", "", "", STYLE_UNSUPPORTED},
-    {"gemini://host/", "caf\xE9", "gemini://host/caf%c3%a9", STYLE_LINK},
     {"gemini://host/", "\xC0\xFF\xBF", "gemini://host/%c3%80%c3%bf\xBF", STYLE_LINK},
     {"gemini://host/", "xyz:\xE9", "xyz:%c3%a9", STYLE_UNSUPPORTED},
-    {"gemini://host/", "/.well-known/x", "gemini://host/.well-known/x", STYLE_LINK},
-    // Scheme 10 pages have no host or path.
     {"HOME", "gemini://g", "gemini://g/", STYLE_LINK},
 };
 
 TEST_F(UrlResolve, CasesTable) {
-    for (const ResolveCase& c : RESOLVE_CASES) {
+    for (const auto& c : RESOLVE_CASES) {
         SCOPED_TRACE(std::string(c.base) + " + " + c.link);
         std::string text;
         EXPECT_EQ(resolve(c.base, c.link, text), c.style);
         EXPECT_EQ(text, c.result);
         // A list page marks every link visited and resolves it the same.
-        std::string listed;
-        EXPECT_EQ(resolve(c.base, c.link, listed, true), STYLE_VISITED);
-        EXPECT_EQ(listed, c.result);
+        EXPECT_EQ(resolve(c.base, c.link, text, true), STYLE_VISITED);
+        EXPECT_EQ(text, c.result);
     }
 }
 
@@ -112,9 +85,7 @@ TEST_F(UrlResolve, GopherItems) {
         const char* result;
         int style;
     } cases[] = {
-        {'1', 70, "/dir x", "gopher://h/1/dir%20x", STYLE_LINK},
         {'1', 7070, "/dir x", "gopher://h:7070/1/dir%20x", STYLE_LINK},
-        {'0', 70, "a b c", "gopher://h/0a%20b%20c", STYLE_LINK},
         {'7', 70, "/search", "gopher://h/7/search", STYLE_SEARCH},
         {'+', 70, "/x", "gopher://h/+/x", STYLE_UNSUPPORTED},
         {'h', 70, "URL:http://w", "gopher://h/hURL:http://w", STYLE_WEB},
@@ -124,16 +95,13 @@ TEST_F(UrlResolve, GopherItems) {
         {'1', 70, "mailto:m", "gopher://h/1mailto:m", STYLE_LINK},
         {'\0', 70, "/raw x", "gopher://h/raw x", STYLE_UNSUPPORTED},
     };
+    std::string text;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.selector);
-        std::string text;
-        EXPECT_EQ(resolveGopher(c.type, "h", c.port, c.selector, text), c.style);
+        EXPECT_EQ(resolveGopher(c.type, "h", c.port, c.selector, text), c.style) << c.selector;
         EXPECT_EQ(text, c.result);
     }
-    for (char type : std::string("0134569IPXdgiprs")) {
-        std::string text;
+    for (char type : std::string("0134569IPXdgiprs"))
         EXPECT_EQ(resolveGopher(type, "h", 70, "/s", text), STYLE_LINK) << type;
-    }
 }
 
 TEST_F(UrlResolve, VisitedListColoursLinks) {
@@ -145,25 +113,16 @@ TEST_F(UrlResolve, VisitedListColoursLinks) {
     EXPECT_EQ(resolve("gemini://host/a/b/c", "V", text), STYLE_LINK);
     EXPECT_EQ(resolve("gemini://host/a/b/c", "https://w", text), STYLE_WEB);  // web links never count
     EXPECT_EQ(resolveGopher('7', "h", 70, "/search", text), STYLE_SEARCH_VISITED);
-    EXPECT_EQ(resolveGopher('1', "h", 70, "/search", text), STYLE_LINK);
 }
 
 TEST_F(UrlResolve, ResultsStopAt328Characters) {
     const std::string base = "gemini://" + std::string(63, 'h') + "/" + std::string(200, 'd') + "/";
-    const std::string links[] = {
-        std::string(1000, 'a'),
-        "/" + std::string(1000, 'a'),
-        "//" + std::string(1000, 'a'),
-        "gemini://" + std::string(1000, 'a'),
-        "https://" + std::string(1000, 'a'),
-        "xyz:" + std::string(1000, 'a'),
-        std::string(1000, '\xE9'),
-    };
-    for (const std::string& link : links) {
-        SCOPED_TRACE(link.substr(0, 12));
+    const std::string a1000(1000, 'a');
+    for (const std::string& link : {a1000, "/" + a1000, "//" + a1000, "gemini://" + a1000, "https://" + a1000,
+                                    "xyz:" + a1000, std::string(1000, '\xE9')}) {
         std::string text;
         resolve(base.c_str(), link, text);
-        EXPECT_EQ(text.size(), static_cast<size_t>(URL_MAX));
+        EXPECT_EQ(text.size(), static_cast<size_t>(URL_MAX)) << link.substr(0, 12);
     }
 
     // The "/" that completes a bare host is left out where it would make 329 characters.
@@ -171,14 +130,8 @@ TEST_F(UrlResolve, ResultsStopAt328Characters) {
     const std::string full = "gemini://" + std::string(URL_MAX - 9, 'h');
     EXPECT_EQ(resolve("gemini://host/", full, text), STYLE_LINK);
     EXPECT_EQ(text, full);
-    const std::string almost = "gemini://" + std::string(URL_MAX - 10, 'h');
-    resolve("gemini://host/", almost, text);
-    EXPECT_EQ(text, almost + "/");
-
-    // Latin-1 letters that would not fit leave the text as it was.
-    const std::string wide = std::string(300, 'a') + "\xE9\xE9\xE9\xE9\xE9\xE9";
-    resolve("gemini://h/", "xyz:" + wide, text);
-    EXPECT_EQ(text, "xyz:" + wide);
+    resolve("gemini://host/", full.substr(0, URL_MAX - 1), text);
+    EXPECT_EQ(text, full.substr(0, URL_MAX - 1) + "/");
 }
 
 TEST_F(UrlResolve, GopherLimits) {
@@ -190,8 +143,6 @@ TEST_F(UrlResolve, GopherLimits) {
     // The selector goes through the space encoder, which keeps 255 characters.
     EXPECT_EQ(resolveGopher('0', "h", 99999, std::string(1000, 'x'), text), STYLE_LINK);
     EXPECT_EQ(text, "gopher://h:99999/0" + std::string(PATH_MAX_LEN, 'x'));
-    EXPECT_EQ(resolveGopher('0', "h", -5, "/x", text), STYLE_LINK);
-    EXPECT_EQ(text, "gopher://h:-5/0/x");
 }
 
 TEST_F(UrlResolve, CountedLinkAndOddArguments) {
@@ -213,30 +164,18 @@ TEST_F(UrlResolve, CountedLinkAndOddArguments) {
 
 TEST_F(UrlResolve, HostileReferencesStayInBounds) {
     uint32_t seed = 99;
-    auto next = [&seed] {
-        seed = seed * 1103515245u + 12345u;
-        return seed >> 16;
-    };
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
     const char* const bases[] = {"gemini://host/a/b/c", "spartan://s:7/x?q", "nex://n/", "HOME",
                                  "finger://f"};
-    for (int round = 0; round < 3000; ++round) {
-        std::string link;
+    for (int round = 0; round < 600; ++round) {
+        std::string link = round % 7 == 0 ? "../" : "";
         const size_t length = next() % 1100;
-        while (link.size() < length) {
-            char c = static_cast<char>(next() & 0xFF);
-            if (next() % 3 == 0) c = "/.:?# %"[next() % 7];
-            link += c;
-        }
-        if (round % 7 == 0) link.insert(0, "../");
+        while (link.size() < length)
+            link += next() % 3 == 0 ? "/.:?# %"[next() % 7] : static_cast<char>(next() & 0xFF);
         std::string text;
-        const bool gopher = round % 5 == 0;
-        int style;
-        if (gopher) {
-            style =
-                resolveGopher(static_cast<char>(next() & 0xFF), "h", static_cast<int>(next()), link, text);
-        } else {
-            style = resolve(bases[round % 5], link, text);
-        }
+        const int style = round % 5 == 0 ? resolveGopher(static_cast<char>(next() & 0xFF), "h",
+                                                         static_cast<int>(next()), link, text)
+                                         : resolve(bases[round % 5], link, text);
         EXPECT_LE(text.size(), static_cast<size_t>(URL_MAX));
         EXPECT_TRUE(style >= STYLE_LINK && style <= STYLE_UNSUPPORTED && style != STYLE_PROMPT &&
                     style != STYLE_PROMPT_VISITED)
@@ -244,78 +183,43 @@ TEST_F(UrlResolve, HostileReferencesStayInBounds) {
     }
 }
 
-TEST(UrlDotSegments, RemoveDotSegments) {
-    const struct {
-        const char* in;
-        const char* out;
-    } cases[] = {
-        {"/.well-known/x", "/.well-known/x"},
-        {"/a/..b", "/a/..b"},
-        {"/a/b/c/./../../g", "/a/g"},
-        {"mid/content=5/../6", "mid/6"},
-        {"/a/b/..", "/a/"},
-        {"/a/./b", "/a/b"},
-        {"/..", "/"},
-        {"/.", "/"},
-        {"/../../x", "/x"},
-        {"../x", "x"},
-        {"./x", "x"},
-        {".", ""},
-        {"..", ""},
-        {"/a//b/../c", "/a//c"},
-        {"/a/b/...", "/a/b/..."},
-        {"/a/b/../c?q=1", "/a/c?q=1"},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        char buffer[URL_MAX + 1] = {};
-        std::strcpy(buffer, c.in);
-        EXPECT_EQ(removeDotSegments(buffer), static_cast<int>(std::strlen(c.out))) << c.in;
-        EXPECT_STREQ(buffer, c.out) << c.in;
-    }
+int dotSegments(char* s, int) {
+    return removeDotSegments(s);
+}
+int spaces(char* s, int) {
+    return encodeSpaces(s);
 }
 
-TEST(UrlEncoders, EncodeSpaces) {
+TEST(UrlEncoders, InPlaceTransforms) {
     std::string many;
     for (int i = 0; i < 84; ++i)
         many += "%20";
+    const std::string a322(322, 'a');
     const struct {
+        int (*transform)(char*, int);
         std::string in;
         std::string out;
     } cases[] = {
-        {"a b", "a%20b"},
-        {"  ", "%20%20"},
-        {"none", "none"},
-        {std::string(254, 'x') + " ", std::string(254, 'x')},
+        {dotSegments, "/a/..b", "/a/..b"},
+        {dotSegments, "/a/b/c/./../../g", "/a/g"},
+        {dotSegments, "/a/b/..", "/a/"},
+        {dotSegments, "/../../x", "/x"},
+        {dotSegments, "..", ""},
+        {dotSegments, "/a//b/../c", "/a//c"},
+        {dotSegments, "/a/b/...", "/a/b/..."},
+        {spaces, std::string(254, 'x') + " ", std::string(254, 'x')},
         // Plain characters after many spaces stop at 255 in all.
-        {std::string(100, ' ') + std::string(155, 'x'), many + "xxx"},
-        // At most 255 characters are read.
-        {std::string(300, 'x'), std::string(255, 'x')},
+        {spaces, std::string(100, ' ') + std::string(155, 'x'), many + "xxx"},
+        {spaces, std::string(300, 'x'), std::string(255, 'x')},  // at most 255 characters are read
+        {encodeLatin1, "a\xC0z\xFF", "a%c3%80z%c3%bf"},
+        {encodeLatin1, "\x80\xBF", "\x80\xBF"},
+        {encodeLatin1, a322 + "\xE9", a322 + "%c3%a9"},
+        {encodeLatin1, a322 + "a\xE9", a322 + "a\xE9"},  // would be 329
     };
     for (const auto& c : cases) {
         char buffer[400] = {};
         std::memcpy(buffer, c.in.data(), c.in.size());
-        EXPECT_EQ(encodeSpaces(buffer), static_cast<int>(c.out.size())) << c.in;
-        EXPECT_EQ(std::string(buffer), c.out);
-    }
-}
-
-TEST(UrlEncoders, EncodeLatin1) {
-    const struct {
-        std::string in;
-        std::string out;
-    } cases[] = {
-        {"plain", "plain"},
-        {"\xE9", "%c3%a9"},
-        {"a\xC0z\xFF", "a%c3%80z%c3%bf"},
-        {"\x80\xBF", "\x80\xBF"},
-        {std::string(322, 'a') + "\xE9", std::string(322, 'a') + "%c3%a9"},
-        {std::string(323, 'a') + "\xE9", std::string(323, 'a') + "\xE9"},  // would be 329
-    };
-    for (const auto& c : cases) {
-        char buffer[URL_MAX + 1] = {};
-        std::memcpy(buffer, c.in.data(), c.in.size());
-        EXPECT_EQ(encodeLatin1(buffer, static_cast<int>(c.in.size())), static_cast<int>(c.out.size()));
+        EXPECT_EQ(c.transform(buffer, static_cast<int>(c.in.size())), static_cast<int>(c.out.size())) << c.in;
         EXPECT_EQ(std::string(buffer), c.out);
     }
 }
