@@ -16,6 +16,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "app/locale.h"
@@ -37,11 +39,6 @@ TextPointers currentTexts() {
     return texts;
 }
 
-std::string contextOf(int id) {
-    std::string digits = std::to_string(id);
-    return "msg-" + std::string(3 - digits.size(), '0') + digits;
-}
-
 // Several readers at once must all see the same pointers, and null outside 0-140.
 bool readsAgreeAcrossThreads(const TextPointers& expected) {
     std::atomic<int> mismatches{0};
@@ -51,8 +48,8 @@ bool readsAgreeAcrossThreads(const TextPointers& expected) {
             for (int round = 0; round < 500; ++round) {
                 for (int id = -1; id <= MESSAGE_COUNT; ++id) {
                     const bool inRange = id >= 0 && id < MESSAGE_COUNT;
-                    const char* want = inRange ? expected[static_cast<std::size_t>(id)] : nullptr;
-                    if (getString(id) != want) mismatches.fetch_add(1);
+                    if (getString(id) != (inRange ? expected[static_cast<std::size_t>(id)] : nullptr))
+                        mismatches.fetch_add(1);
                 }
             }
         });
@@ -62,120 +59,30 @@ bool readsAgreeAcrossThreads(const TextPointers& expected) {
     return mismatches.load() == 0;
 }
 
-// --- Built-in texts -------------------------------------------------------------
-
-struct DefaultCase {
-    int id;
-    const char* text;
-};
-
-constexpr DefaultCase DEFAULTS[] = {
+constexpr std::pair<int, const char*> DEFAULTS[] = {
     {0,
      "# Welcome to Farlander!\n\nEnter a Gemini, Spartan, Gopher, Finger or Nex URL above...\n\n"
      "...or click on one of the links below:\n\n"},
     {1, "Back"},
-    {20, "Back"},
-    {48, "OK"},
     {51, "OK|Cancel"},
-    {52, "Create identity|Edit CN|Cancel"},
     {88,
      "A client certificate is required to proceed.\nThis will allow the capsule to identify "
      "you.\nThis is similar to creating a web site login.\n\nClick \"Edit CN\" if you don't want "
      "to use the\ndefault cert Common Name of \"Farlander\".\n\nThis takes less than 10 seconds "
      "on an A3000.)\n"},
-    {89,
-     "The Farlander proxy service allows you to\nuse Gemini without installing AmiSSL. You\nsend "
-     "unencrypted requests to the proxy and\nthe server handles the encryption for you.\n\nThis "
-     "is a best effort service so no guarantees.\nSee Farlander.guide to create your own proxy."},
-    {102, "Could not open"},
-    {140,
-     "Sorry! This capsule requires a certificate.\nYou need AmiSSL enabled to use "
-     "certificates.\nCertificates cannot be sent through the proxy."},
 };
 
-TEST(LocaleDefaults, KnownTextsExact) {
-    for (const auto& c : DEFAULTS) {
-        const char* text = getString(c.id);
-        ASSERT_NE(text, nullptr) << "id " << c.id;
-        EXPECT_STREQ(text, c.text) << "id " << c.id;
-    }
-}
-
-TEST(LocaleDefaults, IdsOutsideTableHaveNoText) {
-    for (int id : {-1, MESSAGE_COUNT, INT_MIN, INT_MAX, -MESSAGE_COUNT}) {
+TEST(LocaleDefaults, TextsAndRange) {
+    for (const auto& [id, text] : DEFAULTS)
+        EXPECT_STREQ(getString(id), text) << "id " << id;
+    for (int id : {-1, MESSAGE_COUNT, INT_MIN, INT_MAX})
         EXPECT_EQ(getString(id), nullptr) << "id " << id;
-    }
-}
-
-TEST(LocaleDefaults, EveryIdHasAStableNonEmptyText) {
     const TextPointers first = currentTexts();
     for (int id = 0; id < MESSAGE_COUNT; ++id) {
-        const char* text = first[static_cast<std::size_t>(id)];
-        ASSERT_NE(text, nullptr) << "id " << id;
-        EXPECT_GT(std::strlen(text), 0U) << "id " << id;
-        EXPECT_EQ(getString(id), text) << "id " << id;
+        ASSERT_NE(first[static_cast<std::size_t>(id)], nullptr) << "id " << id;
+        EXPECT_GT(std::strlen(first[static_cast<std::size_t>(id)]), 0U) << "id " << id;
     }
-}
-
-TEST(LocaleDefaults, ConcurrentReaders) {
-    EXPECT_TRUE(readsAgreeAcrossThreads(currentTexts()));
-}
-
-// --- PO files ---------------------------------------------------------------------
-
-struct PoEntry {
-    std::string context;
-    std::string id;
-    std::string text;
-    bool fuzzy = false;
-    bool hasContext = true;
-};
-
-std::string poQuote(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        switch (c) {
-            case '\n':
-                out += "\\n";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string utf8ToLatin1(const std::string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto lead = static_cast<unsigned char>(s[i]);
-        if ((lead == 0xC2 || lead == 0xC3) && i + 1 < s.size()) {
-            const auto next = static_cast<unsigned char>(s[++i]);
-            out += static_cast<char>(((lead & 0x03U) << 6) | (next & 0x3FU));
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
-std::string writePo(const std::vector<PoEntry>& entries, const char* charset) {
-    std::string po = "msgid \"\"\nmsgstr \"\"\n\"MIME-Version: 1.0\\n\"\n";
-    po += "\"Content-Type: text/plain; charset=" + std::string(charset) + "\\n\"\n";
-    po += "\"Content-Transfer-Encoding: 8bit\\n\"\n\"Language: de\\n\"\n";
-    for (const auto& e : entries) {
-        po += "\n";
-        if (e.fuzzy) po += "#, fuzzy\n";
-        if (e.hasContext) po += "msgctxt " + poQuote(e.context) + "\n";
-        po += "msgid " + poQuote(e.id) + "\nmsgstr " + poQuote(e.text) + "\n";
-    }
-    return std::string(charset) == "UTF-8" ? po : utf8ToLatin1(po);
+    EXPECT_TRUE(readsAgreeAcrossThreads(first));
 }
 
 // --- German test catalog ------------------------------------------------------------
@@ -188,59 +95,54 @@ enum class Kind {
     StaleText,   // the English text has changed since it was translated
 };
 
-struct GermanEntry {
-    int id;
-    Kind kind;
-    const char* text;
-};
-
-constexpr GermanEntry GERMAN[] = {
-    {0, Kind::Translated,
-     "# Willkommen bei Farlander!\n\nGib oben eine Adresse ein...\n\n...oder wähle einen Link:\n\n"},
+// Ids 1 and 20 share their English text: each is translated on its own.
+constexpr std::tuple<int, Kind, const char*> GERMAN[] = {
     {1, Kind::Translated, "Zurück"},
     {20, Kind::Translated, "Rückwärts"},
     {51, Kind::Translated, "OK|Abbrechen"},
     {88, Kind::Translated, "Ein \"Zertifikat\" wird benötigt.\n\nKlicke \"CN ändern\".)\n"},
-    {102, Kind::Translated, "Öffnen fehlgeschlagen"},
     {2, Kind::Empty, ""},
     {21, Kind::Fuzzy, "Vorwärts"},
     {3, Kind::NoContext, "Neu laden"},
     {4, Kind::StaleText, "Startseite"},
 };
 
-std::vector<PoEntry> germanEntries() {
-    std::vector<PoEntry> entries;
-    for (const auto& g : GERMAN) {
-        PoEntry e;
-        e.context = contextOf(g.id);
-        e.id = getString(g.id);
-        e.text = g.text;
-        e.fuzzy = g.kind == Kind::Fuzzy;
-        e.hasContext = g.kind != Kind::NoContext;
-        if (g.kind == Kind::StaleText) e.id += " page";
-        entries.push_back(e);
+std::string poQuote(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s)
+        out += c == '\n' ? std::string("\\n") : c == '"' ? std::string("\\\"") : std::string(1, c);
+    return out + "\"";
+}
+
+// The German catalog source, in UTF-8 or (for the German letters used) Latin-1.
+std::string germanPo(bool latin1) {
+    std::string po = "msgid \"\"\nmsgstr \"\"\n\"MIME-Version: 1.0\\n\"\n";
+    po += std::string("\"Content-Type: text/plain; charset=") + (latin1 ? "ISO-8859-1" : "UTF-8") + "\\n\"\n";
+    po += "\"Content-Transfer-Encoding: 8bit\\n\"\n\"Language: de\\n\"\n";
+    for (const auto& [id, kind, text] : GERMAN) {
+        const std::string digits = std::to_string(id);
+        po += kind == Kind::Fuzzy ? "\n#, fuzzy\n" : "\n";
+        if (kind != Kind::NoContext)
+            po += "msgctxt \"msg-" + std::string(3 - digits.size(), '0') + digits + "\"\n";
+        po +=
+            "msgid " + poQuote(std::string(getString(id)) + (kind == Kind::StaleText ? " page" : "")) + "\n";
+        po += "msgstr " + poQuote(text) + "\n";
     }
-    return entries;
+    if (!latin1) return po;
+    std::string out;
+    for (std::size_t i = 0; i < po.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(po[i]);
+        if (lead == 0xC3 && i + 1 < po.size())
+            out += static_cast<char>(0xC0 | (static_cast<unsigned char>(po[++i]) & 0x3FU));
+        else
+            out += po[i];
+    }
+    return out;
 }
 
 // The filled-in template translates every message as its English text with
 // this in front.
 constexpr const char* TEMPLATE_MARK = "[T]";
-
-// What getString must answer in the child for each scenario.
-std::vector<std::string> expectedTexts(const std::string& scenario, const TextPointers& defaults) {
-    std::vector<std::string> expected(defaults.begin(), defaults.end());
-    if (scenario == "german" || scenario == "latin1") {
-        for (const auto& g : GERMAN) {
-            if (g.kind == Kind::Translated) expected[static_cast<std::size_t>(g.id)] = g.text;
-        }
-    } else if (scenario == "template") {
-        for (int id = 0; id < MESSAGE_COUNT; ++id) {
-            expected[static_cast<std::size_t>(id)].insert(0, TEMPLATE_MARK);
-        }
-    }
-    return expected;
-}
 
 // --- Running a scenario in a child process ---------------------------------------
 
@@ -252,20 +154,13 @@ std::string shellQuote(const std::string& s) {
 }
 
 struct ScratchDirectory {
-    fs::path path;
-    ScratchDirectory() {
-        std::random_device random;
-        for (;;) {
-            path = fs::temp_directory_path() / ("farlander-locale-" + std::to_string(random()));
-            if (fs::create_directory(path)) break;
-        }
-    }
+    fs::path path =
+        fs::temp_directory_path() / ("farlander-locale-" + std::to_string(std::random_device{}()));
+    ScratchDirectory() { fs::create_directories(path); }
     ~ScratchDirectory() {
         std::error_code ignored;
         fs::remove_all(path, ignored);
     }
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 };
 
 bool haveMsgfmt() {
@@ -312,29 +207,27 @@ constexpr const char* UTF8_ENVIRONMENT = "LANGUAGE=de LANG=C.UTF-8 LC_ALL=C.UTF-
 
 // --- Catalog scenarios (parent side) ----------------------------------------------
 
-TEST(LocaleCatalog, TranslatesEachIdOnItsOwnAndFallsBack) {
-    if (!haveMsgfmt()) GTEST_SKIP() << "msgfmt is not installed";
-    ScratchDirectory scratch;
-    const fs::path localeDir = scratch.path / "locale";
-    compileGerman(localeDir, writePo(germanEntries(), "UTF-8"));
-    runChild(scratch, "german", localeDir, UTF8_ENVIRONMENT);
-}
-
-// A catalog in another character set still reaches the program as UTF-8, even
-// when the character type locale is plain "C".
-TEST(LocaleCatalog, Latin1CatalogComesOutAsUtf8) {
-    if (!haveMsgfmt()) GTEST_SKIP() << "msgfmt is not installed";
-    ScratchDirectory scratch;
-    const fs::path localeDir = scratch.path / "locale";
-    compileGerman(localeDir, writePo(germanEntries(), "ISO-8859-1"));
-    runChild(scratch, "latin1", localeDir, "LANGUAGE=de LANG=C LC_MESSAGES=C.UTF-8");
-}
-
-TEST(LocaleCatalog, NoCatalogGivesDefaults) {
-    ScratchDirectory scratch;
-    const fs::path localeDir = scratch.path / "empty";
-    fs::create_directories(localeDir);
-    runChild(scratch, "none", localeDir, UTF8_ENVIRONMENT);
+// The Latin-1 catalog still reaches the program as UTF-8, even when the
+// character type locale is plain "C".
+TEST(LocaleCatalog, GermanLatin1AndNone) {
+    const struct {
+        const char* scenario;
+        const char* environment;
+    } cases[] = {
+        {"german", UTF8_ENVIRONMENT},
+        {"latin1", "LANGUAGE=de LANG=C LC_MESSAGES=C.UTF-8"},
+        {"none", UTF8_ENVIRONMENT},
+    };
+    const bool msgfmt = haveMsgfmt();
+    for (const auto& c : cases) {
+        const std::string scenario = c.scenario;
+        if (!msgfmt && scenario != "none") continue;
+        ScratchDirectory scratch;
+        const fs::path localeDir = scratch.path / "locale";
+        fs::create_directories(localeDir);
+        if (scenario != "none") compileGerman(localeDir, germanPo(scenario == "latin1"));
+        runChild(scratch, scenario, localeDir, c.environment);
+    }
 }
 
 // The shipped template lists every message under the key the program looks up:
@@ -369,24 +262,26 @@ TEST(LocaleCatalogChild, Scenario) {
     EXPECT_EQ(numericBefore, std::setlocale(LC_NUMERIC, nullptr));
     EXPECT_STREQ(catalogDirectory(), std::getenv("FARLANDER_LOCALEDIR"));
 
-    const std::vector<std::string> expected = expectedTexts(scenario, defaults);
+    const std::string name = scenario;
+    std::vector<std::string> expected(defaults.begin(), defaults.end());
+    for (const auto& [id, kind, text] : GERMAN)
+        if (kind == Kind::Translated && (name == "german" || name == "latin1"))
+            expected[static_cast<std::size_t>(id)] = text;
+    for (std::string& text : expected)
+        if (name == "template") text.insert(0, TEMPLATE_MARK);
     for (int id = 0; id < MESSAGE_COUNT; ++id) {
         const char* text = getString(id);
         ASSERT_NE(text, nullptr) << "id " << id;
         EXPECT_EQ(text, expected[static_cast<std::size_t>(id)]) << "id " << id;
     }
-    EXPECT_EQ(getString(-1), nullptr);
-    EXPECT_EQ(getString(MESSAGE_COUNT), nullptr);
-
     const TextPointers loaded = currentTexts();
     EXPECT_TRUE(readsAgreeAcrossThreads(loaded));
 
     localeCleanup();
     EXPECT_EQ(currentTexts(), defaults);
     // Texts handed out while the catalog was open stay readable.
-    for (int id = 0; id < MESSAGE_COUNT; ++id) {
+    for (int id = 0; id < MESSAGE_COUNT; ++id)
         EXPECT_EQ(loaded[static_cast<std::size_t>(id)], expected[static_cast<std::size_t>(id)]);
-    }
 
     if (!HasFailure()) std::ofstream(std::getenv(DONE_VARIABLE)) << "ok\n";
 }

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/desktop.h"
 #include "platform/files.h"
@@ -33,8 +35,6 @@ class PrefsTest : public testing::Test {
         fs::remove_all(home);
         setEnvironment("FARLANDER_HOME", home);
         useDesktop(WIDE_DESKTOP);
-        settings = Settings{};
-        loadedPrefs = LoadedPrefs{};
     }
     void TearDown() override {
         setDesktopFactsForTesting(nullptr);
@@ -47,17 +47,17 @@ class PrefsTest : public testing::Test {
         desktop = facts;
         setDesktopFactsForTesting(&desktop);
     }
-    void writePrefs(const std::string& text) {
-        ASSERT_TRUE(makeDirectories(home + "/prefs"));
-        ASSERT_TRUE(writeFileAtomic(prefsFilePath(), text));
-    }
-    // A fresh start: fresh settings, the file read and merged.
-    void startUp(const std::string& text, int32_t choice = -1) {
+    // A fresh start: fresh settings, the file (when given) read and merged.
+    void startUp(const std::string* text, int32_t choice = -1) {
         settings = Settings{};
-        writePrefs(text);
+        if (text != nullptr) {
+            ASSERT_TRUE(makeDirectories(home + "/prefs"));
+            ASSERT_TRUE(writeFileAtomic(prefsFilePath(), *text));
+        }
         prefsLoad();
         prefsMerge(choice);
     }
+    void startUp(const std::string& text, int32_t choice = -1) { startUp(&text, choice); }
     std::string savedText() {
         std::string text;
         EXPECT_TRUE(readWholeFile(prefsFilePath(), text));
@@ -67,206 +67,141 @@ class PrefsTest : public testing::Test {
     DesktopFacts desktop;
 };
 
-// ---------------------------------------------------------------------------
-// Reading
+// The settings the file can reach, as "key=value;" text.
+std::string summary(const Settings& s) {
+    char buffer[64];
+    std::string out;
+    auto add = [&out](const char* key, const std::string& value) {
+        out += std::string(key) + "=" + value + ";";
+    };
+    auto hex = [&buffer](uint32_t v) {
+        std::snprintf(buffer, sizeof buffer, "%x", v);
+        return std::string(buffer);
+    };
+    auto list = [](auto begin, auto end, auto text) {
+        std::string joined;
+        for (auto it = begin; it != end; ++it)
+            joined += (joined.empty() ? "" : ",") + text(*it);
+        return joined;
+    };
+    auto num = [](auto v) { return std::to_string(v); };
+    add("theme", num(s.theme));
+    add("colours", list(std::begin(s.customColours), std::end(s.customColours), hex));
+    add("pens", list(std::begin(s.customPens), std::end(s.customPens), num));
+    add("mode", hex(s.displayId) + "," + num(s.screenWidth) + "," + num(s.screenHeight));
+    add("wb", hex(s.workbenchDisplayId));
+    add("screen", fontText(s.screenFont));
+    add("prop", fontText(s.propFont));
+    add("fixed", fontText(s.fixedFont));
+    add("useProp", num(s.usePropFont));
+    add("flags", num(s.useBackNav) + "," + num(s.useGemProxy) + "," + num(s.gemProxyAll) + "," +
+                     num(s.borderBlank) + "," + num(s.useScreen));
+    add("open", list(std::begin(s.useOpenUrl), std::end(s.useOpenUrl), num));
+    add("host", s.gemProxyHost);
+    add("port", num(s.gemProxyPort));
+    const LoadedPrefs& l = loadedPrefs;
+    add("loaded",
+        hex(l.screenDisplayId) + "," + num(l.screenWidth) + "," + num(l.useScreen) + "," + num(l.theme));
+    return out;
+}
 
-struct LoadCase {
-    const char* what;
-    std::string file;
-    std::function<void(const Settings&, const LoadedPrefs&)> check;
-};
+const char* const BUILT_IN_PALETTE = "colours=999,0,fff,69e,3a3,ff9,36b,bbb;pens=1,7,4,5,3,6,0,6,0,0,6;";
 
 TEST_F(PrefsTest, LoadCases) {
-    const Settings builtIn;
-    const std::string name32(32, 'N'), name33(33, 'N');
-    const std::string host57 = std::string(49, 'h') + "lostpart";
-    const LoadCase cases[] = {
-        {"theme keywords are lower case", "Theme=Aqua\n", [](auto& s, auto&) { EXPECT_EQ(s.theme, 2); }},
-        {"theme keyword", "Theme=aqua\n", [](auto& s, auto&) { EXPECT_EQ(s.theme, 0); }},
-        {"unknown keyword keeps the earlier one", "Theme=morkbla\nTheme=Uchu\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.theme, 4); }},
-        {"last line without a line feed loses its last character", "Theme=uchu",
-         [](auto& s, auto&) { EXPECT_EQ(s.theme, 2); }},
-        {"spaces belong to the value", "Theme=aqua \n", [](auto& s, auto&) { EXPECT_EQ(s.theme, 2); }},
-        {"spaces belong to the key", "Theme =aqua\n", [](auto& s, auto&) { EXPECT_EQ(s.theme, 2); }},
-        {"hex colour, lower-case digits", "CustomColour3=0x69e\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.customColours[3], 0x69Eu);
-             EXPECT_EQ(s.customColours[0], 0u);
-             for (int pen : s.customPens)
-                 EXPECT_EQ(pen, 0);  // roles not named
-         }},
-        {"decimal colour", "CustomColour3=105\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.customColours[3], 105u); }},
-        {"octal colour", "CustomColour3=0151\n", [](auto& s, auto&) { EXPECT_EQ(s.customColours[3], 105u); }},
-        {"no positive colour keeps the built-in row and ignores pens",
-         "CustomColour0=0\nCustomColour1=-5\nCustomPenText=2\nCustomPenBackground=3\n",
-         [&](auto& s, auto& l) {
-             EXPECT_EQ(l.customPens[PEN_TEXT], 2);
-             for (int i = 0; i < PALETTE_SIZE; i++)
-                 EXPECT_EQ(s.customColours[i], builtIn.customColours[i]);
-             for (int i = 0; i < PEN_ROLE_COUNT; i++)
-                 EXPECT_EQ(s.customPens[i], builtIn.customPens[i]);
-         }},
-        {"pens outside the palette become 0",
-         "CustomColour7=0xFFF\nCustomPenText=7\nCustomPenHeading=8\nCustomPenBadlink=-1\nCustomPenWebdown="
+    const std::string name32(32, 'N'), name33(33, 'N'), host49(49, 'h');
+    const struct {
+        std::string file;
+        std::vector<std::string> want;  // pieces of the summary
+    } cases[] = {
+        // keywords are lower case
+        {"Theme=Aqua\n", {"theme=2;"}},
+        // unknown keyword keeps the earlier one
+        {"Theme=morkbla\nTheme=Uchu\n", {"theme=4;"}},
+        // last line without a line feed loses its last character
+        {"Theme=uchu", {"theme=2;"}},
+        // spaces belong to key and value
+        {"Theme=aqua \nTheme =aqua\n", {"theme=2;"}},
+        // colour bases; roles not named are 0
+        {"CustomColour1=0x69e\nCustomColour2=105\nCustomColour3=0151\n",
+         {"colours=0,69e,69,69,0,0,0,0;pens=0,0,0,0,0,0,0,0,0,0,0;"}},
+        // no positive colour keeps the built-in row and ignores pens
+        {"CustomColour0=0\nCustomColour1=-5\nCustomPenText=2\nCustomPenBackground=3\n", {BUILT_IN_PALETTE}},
+        // pens outside the palette become 0
+        {"CustomColour7=0xFFF\nCustomPenText=7\nCustomPenHeading=8\nCustomPenBadlink=-1\nCustomPenWebdown="
          "3\n",
-         [](auto& s, auto&) {
-             const int32_t expect[PEN_ROLE_COUNT] = {0, 7, 0, 0, 0, 0, 0, 0, 0, 0, 3};
-             for (int i = 0; i < PEN_ROLE_COUNT; i++)
-                 EXPECT_EQ(s.customPens[i], expect[i]) << i;
-             EXPECT_EQ(s.customColours[7], 0xFFFu);
-         }},
-        {"colour index is one digit 0-7", "CustomColour8=0x123\nCustomColour33=0x123\nCustomColourA=1\n",
-         [&](auto& s, auto&) {
-             for (int i = 0; i < PALETTE_SIZE; i++)
-                 EXPECT_EQ(s.customColours[i], builtIn.customColours[i]);
-         }},
-        {"pen role names are case-sensitive", "CustomPenbackground=3\nCustomPenTexts=3\nCustomColour1=1\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.customPens[PEN_BACKGROUND], 0);
-             EXPECT_EQ(s.customPens[PEN_TEXT], 0);
-         }},
-        {"screen mode needs all three values", "ScreenDisplayID=0x5001100\nScreenWidth=0\nScreenHeight=600\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.displayId, 0x1234567u);
-             EXPECT_EQ(s.screenWidth, 1920);
-             EXPECT_EQ(s.screenHeight, 1080);
-         }},
-        {"screen mode", "ScreenDisplayID=0x5001100\nScreenWidth=800\nScreenHeight=600\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.displayId, 0x5001100u);
-             EXPECT_EQ(s.screenWidth, 800);
-             EXPECT_EQ(s.screenHeight, 600);
-             EXPECT_EQ(s.workbenchDisplayId, 0x1234567u);
-         }},
-        {"only the mode id has the automatic base",
-         "ScreenDisplayID=010\nScreenWidth=0x10\nScreenHeight=600\n",
-         [](auto& s, auto& l) {
-             EXPECT_EQ(l.screenDisplayId, 8u);
-             EXPECT_EQ(l.screenWidth, 0);
-             EXPECT_EQ(s.displayId, 0x1234567u);
-         }},
-        {"mode id saturates", "ScreenDisplayID=0xFFFFFFFF\nScreenWidth=1\nScreenHeight=1\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.displayId, 0x7FFFFFFFu); }},
-        {"font named default with size 0 is the desktop font",
-         "ScreenFontName=Topaz\nScreenFontSize=9\nPropFontName=default\nPropFontSize=0\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(fontText(s.propFont), "Desk Sans/14");
-             EXPECT_EQ(fontText(s.screenFont), "Topaz/9");
-         }},
-        {"a font needs a size and a name",
-         "ScreenFontName=Topaz\nScreenFontSize=0\nFixedFontName=\nFixedFontSize=9\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(fontText(s.screenFont), "Desk Sans/14");
-             EXPECT_EQ(fontText(s.fixedFont), "Desk Mono/13");
-         }},
-        {"font names keep their spaces", "PropFontName= Spaced Serif\nPropFontSize=16\n",
-         [](auto& s, auto&) { EXPECT_EQ(fontText(s.propFont), " Spaced Serif/16"); }},
-        {"32-character font name", "FixedFontName=" + name32 + "\nFixedFontSize=10\n",
-         [&](auto& s, auto&) { EXPECT_EQ(fontText(s.fixedFont), name32 + "/10"); }},
-        {"33-character font name leaves the font alone", "FixedFontName=" + name33 + "\nFixedFontSize=10\n",
-         [](auto& s, auto& l) {
-             EXPECT_STREQ(l.fixedFontName, "");
-             EXPECT_EQ(fontText(s.fixedFont), "Desk Mono/13");
-         }},
-        {"over-long name empties an earlier one",
-         "ScreenFontName=Topaz\nScreenFontName=" + name33 + "\nScreenFontSize=8\n",
-         [](auto& s, auto&) { EXPECT_EQ(fontText(s.screenFont), "Desk Sans/14"); }},
-        {"font heights stop at 16 bits", "ScreenFontName=Big\nScreenFontSize=70000\n",
-         [](auto& s, auto&) { EXPECT_EQ(fontText(s.screenFont), "Big/65535"); }},
-        {"flags keep their low 8 bits", "UseGemProxy=256\nGemProxyAll=2\nScreenBorderBlank=257\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.useGemProxy, 0);
-             EXPECT_EQ(s.gemProxyAll, 2);
-             EXPECT_EQ(s.borderBlank, 1);
-         }},
-        {"saturated flag", "UseBackNav=99999999999999999999\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.useBackNav, 255); }},
-        {"key= and =value are skipped", "UseBackNav=1\nUseBackNav=\n=0\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.useBackNav, 1); }},
-        {"space before = is part of the key", "UseBackNav =1\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.useBackNav, 0); }},
-        {"leading white space of a number is skipped", "UseBackNav= 1\nGemProxyAll=\t+1\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.useBackNav, 1);
-             EXPECT_EQ(s.gemProxyAll, 1);
-         }},
-        {"handler names must match exactly", "UseOpenURLhttpsX=1\nUseOpenURLHTTP=1\nUseOpenURLmailto=1\n",
-         [](auto& s, auto&) {
-             const uint8_t expect[OPENURL_COUNT] = {0, 0, 0, 0, 1};
-             for (int i = 0; i < OPENURL_COUNT; i++)
-                 EXPECT_EQ(s.useOpenUrl[i], expect[i]) << i;
-         }},
-        {"handler flags", "UseOpenURLftp=1\nUseOpenURLgopher=3\nUseOpenURLhttp=1\nUseOpenURLhttps=1\n",
-         [](auto& s, auto&) {
-             const uint8_t expect[OPENURL_COUNT] = {1, 3, 1, 1, 0};
-             for (int i = 0; i < OPENURL_COUNT; i++)
-                 EXPECT_EQ(s.useOpenUrl[i], expect[i]) << i;
-         }},
-        {"comments", ";UseBackNav=1\n; Theme=aqua\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.useBackNav, 0);
-             EXPECT_EQ(s.theme, 2);
-         }},
-        {"unknown keys and families",
-         "UseScreenX=1\nFoo=bar\nScreenDepth=8\nGemProxyHostname=x\nTheme2=aqua\n",
-         [](auto& s, auto& l) {
-             EXPECT_EQ(l.useScreen, -1);
-             EXPECT_EQ(l.theme, -1);
-             EXPECT_STREQ(s.gemProxyHost, "");
-         }},
-        {"CR LF line endings",
-         "UseBackNav=1\r\nTheme=aqua\r\nGemProxyHost=proxy.example\r\nGemProxyPort=1965\r\n"
-         "ScreenFontName=Topaz\r\nScreenFontSize=8\r\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.useBackNav, 1);
-             EXPECT_EQ(s.theme, 0);
-             EXPECT_STREQ(s.gemProxyHost, "proxy.example");
-             EXPECT_EQ(s.gemProxyPort, 1965);
-             EXPECT_EQ(fontText(s.screenFont), "Topaz/8");
-         }},
-        {"a CR alone is no value", "GemProxyHost=a.b\nGemProxyHost=\r\n",
-         [](auto& s, auto&) { EXPECT_STREQ(s.gemProxyHost, "a.b"); }},
-        {"a NUL byte ends the line", std::string("UseGemProxy=12\0xx\nUseBackNav=1\n", 31),
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.useGemProxy, 1);
-             EXPECT_EQ(s.useBackNav, 1);
-         }},
-        {"a 70-character line is two pieces", "GemProxyHost=" + host57 + "\nGemProxyPort=7\n",
-         [&](auto& s, auto&) {
-             EXPECT_EQ(std::string(s.gemProxyHost), host57.substr(0, 49));
-             EXPECT_EQ(s.gemProxyPort, 7);
-         }},
-        {"the longest host a piece holds", "GemProxyHost=" + std::string(49, 'q') + "\n",
-         [](auto& s, auto&) { EXPECT_EQ(std::string(s.gemProxyHost), std::string(49, 'q')); }},
-        {"the rest of a long comment is a line of its own", ";" + std::string(62, 'c') + "UseBackNav=1\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.useBackNav, 1); }},
-        {"numbers saturate", "GemProxyPort=99999999999999999999\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.gemProxyPort, INT32_MAX); }},
-        {"negative numbers saturate", "GemProxyPort=-99999999999999999999\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.gemProxyPort, INT32_MIN); }},
-        {"the smallest number", "GemProxyPort=-2147483648\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.gemProxyPort, INT32_MIN); }},
-        {"2 to the 64th plus 1 does not wrap", "GemProxyPort=18446744073709551617\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.gemProxyPort, INT32_MAX); }},
-        {"one past the largest", "GemProxyPort=2147483648\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.gemProxyPort, INT32_MAX); }},
-        {"digits end at the first other character", "GemProxyPort=+1965abc\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.gemProxyPort, 1965); }},
-        {"no digits", "GemProxyPort=abc\n", [](auto& s, auto&) { EXPECT_EQ(s.gemProxyPort, 0); }},
-        {"proportional text needs exactly 1", "UsePropFont=2\n",
-         [](auto& s, auto&) { EXPECT_EQ(s.usePropFont, 0); }},
-        {"proportional text", "UsePropFont=1\n",
-         [](auto& s, auto&) {
-             EXPECT_EQ(s.usePropFont, 1);
-             EXPECT_EQ(fontText(s.propFont), "Desk Sans/14");
-         }},
+         {"pens=0,7,0,0,0,0,0,0,0,0,3;"}},
+        // colour index is one digit 0-7
+        {"CustomColour8=0x123\nCustomColour33=0x123\nCustomColourA=1\n", {BUILT_IN_PALETTE}},
+        // pen role names are case-sensitive
+        {"CustomPenbackground=3\nCustomPenTexts=3\nCustomColour1=1\n", {"pens=0,0,"}},
+        // screen mode needs all three values
+        {"ScreenDisplayID=0x5001100\nScreenWidth=0\nScreenHeight=600\n", {"mode=1234567,1920,1080;"}},
+        // screen mode
+        {"ScreenDisplayID=0x5001100\nScreenWidth=800\nScreenHeight=600\n",
+         {"mode=5001100,800,600;wb=1234567;"}},
+        // only the mode id has the automatic base
+        {"ScreenDisplayID=010\nScreenWidth=0x10\nScreenHeight=600\n", {"mode=1234567,", "loaded=8,0,"}},
+        // mode id saturates
+        {"ScreenDisplayID=0xFFFFFFFF\nScreenWidth=1\nScreenHeight=1\n", {"mode=7fffffff,"}},
+        // font named default with size 0 is the desktop font
+        {"ScreenFontName=Topaz\nScreenFontSize=9\nPropFontName=default\nPropFontSize=0\n",
+         {"screen=Topaz/9;prop=Desk Sans/14;"}},
+        // a font needs a size and a name
+        {"ScreenFontName=Topaz\nScreenFontSize=0\nFixedFontName=\nFixedFontSize=9\n",
+         {"screen=Desk Sans/14;", "fixed=Desk Mono/13;"}},
+        // font names keep their spaces
+        {"PropFontName= Spaced Serif\nPropFontSize=16\n", {"prop= Spaced Serif/16;"}},
+        // 32-character font name
+        {"FixedFontName=" + name32 + "\nFixedFontSize=10\n", {"fixed=" + name32 + "/10;"}},
+        // 33-character font name leaves the font alone
+        {"FixedFontName=" + name33 + "\nFixedFontSize=10\n", {"fixed=Desk Mono/13;"}},
+        // over-long name empties an earlier one
+        {"ScreenFontName=Topaz\nScreenFontName=" + name33 + "\nScreenFontSize=8\n", {"screen=Desk Sans/14;"}},
+        // font heights stop at 16 bits
+        {"ScreenFontName=Big\nScreenFontSize=70000\n", {"screen=Big/65535;"}},
+        // flags keep their low 8 bits after saturating
+        {"UseBackNav=99999999999999999999\nUseGemProxy=256\nGemProxyAll=2\nScreenBorderBlank=257\n",
+         {"flags=255,0,2,1,"}},
+        // key= and =value are skipped
+        {"UseBackNav=1\nUseBackNav=\n=0\n", {"flags=1,"}},
+        // leading white space of a number is skipped
+        {"UseBackNav= 1\nGemProxyAll=\t+1\n", {"flags=1,0,1,"}},
+        // handler names must match exactly
+        {"UseOpenURLftp=1\nUseOpenURLgopher=3\nUseOpenURLhttpsX=1\nUseOpenURLHTTP=1\nUseOpenURLmailto=1\n",
+         {"open=1,3,0,0,1;"}},
+        // comments
+        {";UseBackNav=1\n; Theme=aqua\n", {"theme=2;", "flags=0,"}},
+        // unknown keys and families
+        {"UseScreenX=1\nFoo=bar\nScreenDepth=8\nGemProxyHostname=x\nTheme2=aqua\n", {"host=;", ",-1,-1;"}},
+        // CR LF line endings
+        {"UseBackNav=1\r\nTheme=aqua\r\nGemProxyHost=proxy.example\r\n",
+         {"theme=0;", "flags=1,", "host=proxy.example;"}},
+        // a CR alone is no value
+        {"GemProxyHost=a.b\nGemProxyHost=\r\n", {"host=a.b;"}},
+        // a NUL byte ends the line
+        {std::string("UseGemProxy=12\0xx\nUseBackNav=1\n", 31), {"flags=1,1,"}},
+        // a 70-character line is two pieces
+        {"GemProxyHost=" + host49 + "lostpart\nGemProxyPort=7\n", {"host=" + host49 + ";port=7;"}},
+        // the rest of a long comment is a line of its own
+        {";" + std::string(62, 'c') + "UseBackNav=1\n", {"flags=1,"}},
+        // proportional text needs exactly 1
+        {"UsePropFont=2\n", {"useProp=0;"}},
+        // proportional text
+        {"UsePropFont=1\n", {"prop=Desk Sans/14;", "useProp=1;"}},
+        // numbers saturate at the 32-bit range and stop at the first non-digit
+        {"GemProxyPort=2147483648\n", {"port=2147483647;"}},
+        {"GemProxyPort=18446744073709551617\n", {"port=2147483647;"}},
+        {"GemProxyPort=-2147483648\n", {"port=-2147483648;"}},
+        {"GemProxyPort=-99999999999999999999\n", {"port=-2147483648;"}},
+        {"GemProxyPort=+1965abc\n", {"port=1965;"}},
+        {"GemProxyPort=abc\n", {"port=0;"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.file);
         startUp(c.file);
-        c.check(settings, loadedPrefs);
+        const std::string seen = summary(settings);
+        for (const std::string& piece : c.want)
+            EXPECT_NE(seen.find(piece), std::string::npos) << piece << " in " << seen;
     }
 }
 
@@ -277,7 +212,6 @@ TEST_F(PrefsTest, ScreenChoice) {
         int height, depth;
         int32_t expect;
     } cases[] = {
-        {-1, "", 1080, 24, 0},
         {-1, "", 767, 24, 1},
         {-1, "", 768, 24, 0},
         {-1, "", 1080, 7, 1},
@@ -289,8 +223,8 @@ TEST_F(PrefsTest, ScreenChoice) {
         {1, "UseScreen=0\n", 1080, 24, 1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.file) + " choice " + std::to_string(c.choice) + " height " +
-                     std::to_string(c.height) + " depth " + std::to_string(c.depth));
+        SCOPED_TRACE(std::string(c.file) + std::to_string(c.choice) + " " + std::to_string(c.height) + "x" +
+                     std::to_string(c.depth));
         DesktopFacts facts = WIDE_DESKTOP;
         facts.height = c.height;
         facts.depth = c.depth;
@@ -317,84 +251,53 @@ TEST_F(PrefsTest, MergeReadsTheDesktop) {
 
 TEST_F(PrefsTest, HostileInputIsSurvived) {
     std::mt19937 random(1234);
-    std::string noise(200000, '\0');
+    std::string noise(20000, '\0');
     for (char& c : noise)
         c = static_cast<char>(random() & 0xFF);
-    std::string equalsAndFeeds;
+    std::string equalsAndFeeds, settingsRun;
     for (int i = 0; i < 5000; i++)
         equalsAndFeeds += (i % 7 == 0) ? "\n" : (i % 3 ? "=" : "UseOpenURL");
-    struct Case {
-        const char* what;
-        std::string file;
-        bool backNav;
-    } cases[] = {
-        {"100000-character line", std::string(100000, 'x') + "\nUseBackNav=1\n", true},
-        {"long line full of settings",
-         [] {
-             std::string s;
-             for (int i = 0; i < 10000; i++)
-                 s += "UseBackNav=1Theme=uchu";
-             return s + "\n";
-         }(),
-         true},
-        {"random bytes", noise, false},
-        {"equals signs and line feeds", equalsAndFeeds, false},
-        {"line feeds only", std::string(1000, '\n'), false},
-        {"NULs only", std::string(1000, '\0'), false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        startUp(c.file);
-        if (c.backNav) {
-            EXPECT_EQ(settings.useBackNav, 1);
-        }
-        for (const FontSpec* f : {&settings.screenFont, &settings.propFont, &settings.fixedFont}) {
+    for (int i = 0; i < 10000; i++)
+        settingsRun += "UseBackNav=1Theme=uchu";
+    const std::string cases[] = {std::string(100000, 'x') + "\nUseBackNav=1\n", settingsRun + "\n", noise,
+                                 equalsAndFeeds, std::string(1000, '\0')};
+    for (size_t i = 0; i < std::size(cases); i++) {
+        SCOPED_TRACE(i);
+        startUp(cases[i]);
+        EXPECT_EQ(settings.useBackNav, i < 2 ? 1 : settings.useBackNav);
+        for (const FontSpec* f : {&settings.screenFont, &settings.propFont, &settings.fixedFont})
             EXPECT_LE(strnlen(f->name, sizeof f->name), size_t{FONT_NAME_MAX});
-        }
         EXPECT_LE(strnlen(settings.gemProxyHost, sizeof settings.gemProxyHost), size_t{PROXY_HOST_MAX});
-        EXPECT_GE(settings.theme, 0);
-        EXPECT_LT(settings.theme, THEME_COUNT);
-        for (int pen : settings.customPens) {
-            EXPECT_GE(pen, 0);
-            EXPECT_LT(pen, PALETTE_SIZE);
-        }
-        // Whatever was read saves as a file of the fixed shape.
+        EXPECT_TRUE(settings.theme >= 0 && settings.theme < THEME_COUNT);
+        for (int pen : settings.customPens)
+            EXPECT_TRUE(pen >= 0 && pen < PALETTE_SIZE);
         const std::string saved = prefsFormat(settings);
         EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 45);
     }
 }
 
 TEST_F(PrefsTest, NoFileMeansDefaults) {
-    struct Case {
-        const char* what;
-        std::function<void(const std::string&)> prepare;
-    } cases[] = {
-        {"missing folder", [](const std::string&) {}},
-        {"empty folder", [](const std::string& h) { fs::create_directories(h + "/prefs"); }},
-        {"file is a folder",
-         [](const std::string& h) { fs::create_directories(h + "/prefs/Farlander.prefs"); }},
-        {"folder is a file",
-         [](const std::string& h) {
-             fs::create_directories(h);
-             writeFileAtomic(h + "/prefs", "UseBackNav=1\n");
-         }},
+    const std::function<void(const std::string&)> prepares[] = {
+        [](const std::string&) {},  // missing folder
+        [](const std::string& h) { fs::create_directories(h + "/prefs"); },
+        [](const std::string& h) { fs::create_directories(h + "/prefs/Farlander.prefs"); },
+        [](const std::string& h) {
+            fs::create_directories(h);
+            writeFileAtomic(h + "/prefs", "UseBackNav=1\n");
+        },
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (size_t i = 0; i < std::size(prepares); i++) {
+        SCOPED_TRACE(i);
         fs::remove_all(home);
-        c.prepare(home);
+        prepares[i](home);
         settings = Settings{};
         EXPECT_FALSE(prefsLoad());
-        EXPECT_EQ(loadedPrefs.useScreen, -1);
-        EXPECT_EQ(loadedPrefs.theme, -1);
+        EXPECT_EQ(loadedPrefs.useScreen + loadedPrefs.theme, -2);
         prefsMerge(-1);
         EXPECT_EQ(settings.useBackNav, 0);
         EXPECT_EQ(settings.theme, THEME_DEFAULT);
     }
 }
-
-// ---------------------------------------------------------------------------
-// Writing
 
 const char DEFAULT_FILE[] =
     ";\n; Farlander.prefs\n;\n"
@@ -424,113 +327,43 @@ const char CUSTOM_FILE[] =
     "UseBackNav=1\nUseOpenURLftp=1\nUseOpenURLgopher=0\nUseOpenURLhttp=1\nUseOpenURLhttps=0\n"
     "UseOpenURLmailto=1\nUseGemProxy=1\nGemProxyHost=proxy.example.org\nGemProxyPort=1965\nGemProxyAll=1\n";
 
-void customise(Settings& s) {
-    s.useScreen = 1;
-    s.displayId = 0x5001100;
-    s.screenWidth = 800;
-    s.screenHeight = 600;
-    fontSet(s.screenFont, "Topaz", 9);
-    s.borderBlank = 1;
-    s.usePropFont = 1;
-    fontSet(s.propFont, "Noto Serif Display", 17);
-    fontSet(s.fixedFont, "Go Mono", 11);
-    s.theme = THEME_MORKBLA;
-    const uint32_t colours[PALETTE_SIZE] = {0x1, 0x20, 0x300, 0xABC, 0x0, 0xF0F, 0xFFF, 0x7};
-    const int32_t pens[PEN_ROLE_COUNT] = {7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3};
-    std::copy(std::begin(colours), std::end(colours), s.customColours);
-    std::copy(std::begin(pens), std::end(pens), s.customPens);
-    s.useBackNav = 1;
-    const uint8_t handlers[OPENURL_COUNT] = {1, 0, 1, 0, 1};
-    std::copy(std::begin(handlers), std::end(handlers), s.useOpenUrl);
-    s.useGemProxy = 1;
-    std::strcpy(s.gemProxyHost, "proxy.example.org");
-    s.gemProxyPort = 1965;
-    s.gemProxyAll = 1;
-}
-
+// Both texts read back and save byte for byte as they were.
 TEST_F(PrefsTest, SavesTheExactText) {
-    startUp("");
+    for (const char* text : {DEFAULT_FILE, CUSTOM_FILE}) {
+        startUp(text);
+        fs::remove_all(home);
+        prefsSave();
+        EXPECT_EQ(savedText(), text);
+    }
+    fs::remove_all(home);
+    startUp(nullptr);
     prefsSave();
     EXPECT_EQ(savedText(), DEFAULT_FILE);
-
-    customise(settings);
-    prefsSave();
-    EXPECT_EQ(savedText(), CUSTOM_FILE);
-}
-
-TEST_F(PrefsTest, RoundTrip) {
-    startUp("");
-    customise(settings);
-    prefsSave();
-    const Settings before = settings;
-
-    settings = Settings{};
-    ASSERT_TRUE(prefsLoad());
-    prefsMerge(-1);
-    const Settings& after = settings;
-    EXPECT_EQ(after.useScreen, before.useScreen);
-    EXPECT_EQ(after.displayId, before.displayId);
-    EXPECT_EQ(after.screenWidth, before.screenWidth);
-    EXPECT_EQ(after.screenHeight, before.screenHeight);
-    EXPECT_EQ(fontText(after.screenFont), fontText(before.screenFont));
-    EXPECT_EQ(fontText(after.propFont), fontText(before.propFont));
-    EXPECT_EQ(fontText(after.fixedFont), fontText(before.fixedFont));
-    EXPECT_EQ(after.theme, before.theme);
-    for (int i = 0; i < PALETTE_SIZE; i++)
-        EXPECT_EQ(after.customColours[i], before.customColours[i]) << i;
-    for (int i = 0; i < PEN_ROLE_COUNT; i++)
-        EXPECT_EQ(after.customPens[i], before.customPens[i]) << i;
-    // Everything else the file carries, in one comparison.
-    EXPECT_EQ(prefsFormat(after), prefsFormat(before));
 }
 
 TEST_F(PrefsTest, SaveQuirks) {
-    struct Case {
+    const struct {
         const char* what;
         std::function<void(Settings&)> change;
-        const char* savedLine;  // expected among the saved lines
-        std::function<void(const Settings&)> afterRestart;
+        const char* savedLine;     // expected among the saved lines
+        std::string afterRestart;  // piece of the summary
     } cases[] = {
         {"proportional font equal to the screen font is saved as default",
-         [](Settings& s) {
-             fontSet(s.screenFont, "Topaz", 9);
-             s.propFont = s.screenFont;
-         },
-         "PropFontName=default\nPropFontSize=0\n",
-         [](const Settings& s) {
-             EXPECT_EQ(fontText(s.screenFont), "Topaz/9");
-             EXPECT_EQ(fontText(s.propFont), "Desk Sans/14");
-         }},
+         [](Settings& s) { fontSet(s.screenFont, "Topaz", 9), s.propFont = s.screenFont; },
+         "PropFontName=default\nPropFontSize=0\n", "screen=Topaz/9;prop=Desk Sans/14;"},
         {"the desktop's mode is saved as 0 whatever the size",
-         [](Settings& s) {
-             s.screenWidth = 640;
-             s.screenHeight = 480;
-         },
-         "ScreenDisplayID=0\nScreenWidth=0\nScreenHeight=0\n",
-         [](const Settings& s) {
-             EXPECT_EQ(s.screenWidth, 1920);
-             EXPECT_EQ(s.screenHeight, 1080);
-         }},
+         [](Settings& s) { s.screenWidth = 640, s.screenHeight = 480; },
+         "ScreenDisplayID=0\nScreenWidth=0\nScreenHeight=0\n", "mode=1234567,1920,1080;"},
         {"flags are saved as 0 or 1",
-         [](Settings& s) {
-             s.useGemProxy = 2;
-             s.useScreen = 5;
-             s.useOpenUrl[OPENURL_GOPHER] = 0x80;
-         },
-         "UseScreen=1\n",
-         [](const Settings& s) {
-             EXPECT_EQ(s.useGemProxy, 1);
-             EXPECT_EQ(s.useScreen, 1);
-             EXPECT_EQ(s.useOpenUrl[OPENURL_GOPHER], 1);
-         }},
+         [](Settings& s) { s.useGemProxy = 2, s.useScreen = 5, s.useOpenUrl[OPENURL_GOPHER] = 0x80; },
+         "UseScreen=1\n", "flags=0,1,0,0,1;open=0,1,"},
         {"a theme outside the table is saved as the default one", [](Settings& s) { s.theme = 9; },
-         "Theme=default\n", [](const Settings& s) { EXPECT_EQ(s.theme, THEME_DEFAULT); }},
+         "Theme=default\n", "theme=2;"},
         {"colours that do not fit 12 bits are written whole",
          [](Settings& s) { s.customColours[2] = 0x7FFFFFFF; }, "CustomColour2=0x7FFFFFFF\n",
-         [](const Settings& s) { EXPECT_EQ(s.customColours[2], 0x7FFFFFFFu); }},
+         "colours=999,0,7fffffff,"},
         {"a host longer than a line piece holds comes back cut",
-         [](Settings& s) { std::memset(s.gemProxyHost, 'p', 60); }, "",
-         [](const Settings& s) { EXPECT_EQ(std::string(s.gemProxyHost), std::string(49, 'p')); }},
+         [](Settings& s) { std::memset(s.gemProxyHost, 'p', 60); }, "", "host=" + std::string(49, 'p') + ";"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -538,22 +371,13 @@ TEST_F(PrefsTest, SaveQuirks) {
         c.change(settings);
         prefsSave();
         EXPECT_NE(savedText().find(c.savedLine), std::string::npos);
-        settings = Settings{};
-        prefsLoad();
-        prefsMerge(-1);
-        c.afterRestart(settings);
+        startUp(nullptr);
+        EXPECT_NE(summary(settings).find(c.afterRestart), std::string::npos) << summary(settings);
     }
 }
 
 TEST_F(PrefsTest, SaveFailuresAreSilent) {
-    // The folder is created when missing.
-    startUp("");
-    fs::remove_all(home);
-    prefsSave();
-    EXPECT_EQ(savedText(), DEFAULT_FILE);
-
     // A file where the folder belongs: nothing is written, the file stays.
-    fs::remove_all(home);
     fs::create_directories(home);
     ASSERT_TRUE(writeFileAtomic(home + "/prefs", "old"));
     prefsSave();
@@ -569,36 +393,29 @@ TEST_F(PrefsTest, SaveFailuresAreSilent) {
 }
 
 TEST_F(PrefsTest, ResetFonts) {
-    struct Case {
-        const char* what;
-        std::function<void(Settings&)> change;
-        bool changed;
-    } cases[] = {
-        {"nothing to do", [](Settings&) {}, false},
-        {"fixed font height", [](Settings& s) { s.fixedFont.height++; }, true},
-        {"proportional font name", [](Settings& s) { fontSet(s.propFont, "Other", s.propFont.height); },
-         true},
-        {"screen font", [](Settings& s) { fontSet(s.screenFont, "Topaz", 8); }, true},
-        {"proportional text only", [](Settings& s) { s.usePropFont = 1; }, true},
+    const std::function<void(Settings&)> changes[] = {
+        [](Settings&) {},
+        [](Settings& s) { s.fixedFont.height++; },
+        [](Settings& s) { fontSet(s.propFont, "Other", s.propFont.height); },
+        [](Settings& s) { fontSet(s.screenFont, "Topaz", 8); },
+        [](Settings& s) { s.usePropFont = 1; },
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (size_t i = 0; i < std::size(changes); i++) {
+        SCOPED_TRACE(i);
         startUp("");
-        c.change(settings);
-        EXPECT_EQ(resetFonts(), c.changed);
-        EXPECT_EQ(fontText(settings.fixedFont), "Desk Mono/13");
-        EXPECT_EQ(fontText(settings.propFont), "Desk Sans/14");
-        EXPECT_EQ(fontText(settings.screenFont), "Desk Sans/14");
+        changes[i](settings);
+        EXPECT_EQ(resetFonts(), i > 0);
+        EXPECT_EQ(fontText(settings.fixedFont) + fontText(settings.propFont) + fontText(settings.screenFont),
+                  "Desk Mono/13Desk Sans/14Desk Sans/14");
         EXPECT_EQ(settings.usePropFont, 0);
         EXPECT_FALSE(resetFonts());
     }
 }
 
 TEST(DesktopFacts, DisplayIdsFitTheFileAndAreStable) {
-    for (const std::string name : {"", "HDMI-1", "DP-2", "eDP-1", "VGA-1", "Virtual-1", "offscreen"}) {
+    for (const std::string name : {"", "HDMI-1", "Virtual-1", "offscreen"}) {
         uint32_t id = displayIdForScreenName(name);
-        EXPECT_NE(id, 0u) << name;
-        EXPECT_LE(id, 0x7FFFFFFFu) << name;
+        EXPECT_TRUE(id != 0 && id <= 0x7FFFFFFFu) << name;
         EXPECT_EQ(id, displayIdForScreenName(name));
     }
     EXPECT_NE(displayIdForScreenName("HDMI-1"), displayIdForScreenName("HDMI-2"));
@@ -609,14 +426,9 @@ TEST(DesktopFacts, DisplayIdsFitTheFileAndAreStable) {
 TEST(DesktopFacts, FallbacksWithoutAnApplication) {
     setDesktopFactsForTesting(nullptr);
     DesktopFacts facts = desktopFacts();
-    EXPECT_GT(facts.width, 0);
-    EXPECT_GT(facts.height, 0);
-    EXPECT_GT(facts.depth, 0);
-    EXPECT_NE(facts.displayId, 0u);
-    EXPECT_FALSE(facts.fontName.empty());
-    EXPECT_GT(facts.fontHeight, 0);
-    EXPECT_FALSE(facts.fixedFontName.empty());
-    EXPECT_GT(facts.fixedFontHeight, 0);
+    EXPECT_TRUE(facts.width > 0 && facts.height > 0 && facts.depth > 0 && facts.displayId != 0);
+    EXPECT_TRUE(!facts.fontName.empty() && facts.fontHeight > 0);
+    EXPECT_TRUE(!facts.fixedFontName.empty() && facts.fixedFontHeight > 0);
 }
 
 }  // namespace
