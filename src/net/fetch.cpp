@@ -188,6 +188,15 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
     std::unique_ptr<StringList> chunks = listNew();
     std::unique_ptr<char[]> headerBlock;
     DownloadSink download;
+    // A download that cannot go on: broken chunk framing is the server's fault, a
+    // short write the file's.
+    auto reportWriteFailure = [&] {
+        if (download.framingBad) {
+            setNetworkError(exchange.error, message(MSG_RECEIVE_FAILED));
+        } else {
+            setFetchError(exchange.error, message(MSG_WRITE_FAILED));
+        }
+    };
     int64_t total = 0;
     bool headerDone = false;
     size_t headerLength = 0;
@@ -243,11 +252,7 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
                     headerBlock.reset();
                     listFree(*chunks);
                     if (!written) {
-                        if (download.framingBad) {
-                            setNetworkError(exchange.error, message(MSG_RECEIVE_FAILED));
-                        } else {
-                            setFetchError(exchange.error, message(MSG_WRITE_FAILED));
-                        }
+                        reportWriteFailure();
                         leftEarly = true;
                         break;
                     }
@@ -257,11 +262,7 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
             }
         } else if (download.file) {
             if (!download.write(buffer.data(), n)) {
-                if (download.framingBad) {
-                    setNetworkError(exchange.error, message(MSG_RECEIVE_FAILED));
-                } else {
-                    setFetchError(exchange.error, message(MSG_WRITE_FAILED));
-                }
+                reportWriteFailure();
                 leftEarly = true;
                 break;
             }

@@ -5,34 +5,14 @@
 #include "store/visited.h"
 #include "url/url.h"
 
+#include "url/bounded_text.h"
+
 namespace {
 
 bool startsWith(const char* text, int length, const char* prefix) {
     const size_t prefixLength = std::strlen(prefix);
     return static_cast<size_t>(length) >= prefixLength && std::memcmp(text, prefix, prefixLength) == 0;
 }
-
-// The resolved text in the caller's 329-byte destination, cut at URL_MAX characters.
-struct Result {
-    char* text;
-    int length = 0;
-
-    void append(const char* s, int count) {
-        if (count > URL_MAX - length) count = URL_MAX - length;
-        if (count <= 0) return;
-        std::memcpy(text + length, s, static_cast<size_t>(count));
-        length += count;
-        text[length] = '\0';
-    }
-    void append(const char* s) { append(s, static_cast<int>(std::strlen(s))); }
-    void appendPort(int port, int defaultPort) {
-        if (port == defaultPort) return;
-        int digits = 0;
-        const char* number = decimalText(port, &digits);
-        append(":", 1);
-        append(number, digits);
-    }
-};
 
 int gopherTypeStyle(char type) {
     if (type != '\0' && std::strchr("0134569IPXdgiprs", type) != nullptr) return STYLE_LINK;
@@ -85,7 +65,7 @@ int resolveLink(char* dest, int* destLength, const char* link, int linkLength, c
         style = STYLE_LINK;
     }
 
-    Result result{dest};
+    BoundedText result{dest, URL_MAX};
     if (startsWith(link, linkLength, "gemini://") || startsWith(link, linkLength, "gopher://") ||
         startsWith(link, linkLength, "finger://") || startsWith(link, linkLength, "nex://") ||
         startsWith(link, linkLength, "spartan://")) {

@@ -1,6 +1,8 @@
 // URL record, the address parser and the small text helpers of the URL unit.
 #include "url/url.h"
 
+#include "url/bounded_text.h"
+
 #include <cstring>
 #include <new>
 
@@ -24,22 +26,6 @@ constexpr SchemeEntry SCHEME_TABLE[] = {
 
 constexpr int NETBUF_TEXT_SIZE = 1024;
 constexpr int NETBUF_PATH_SIZE = 128;
-
-// Appends to a fixed buffer, silently cutting at its capacity; the text stays NUL-terminated.
-struct BoundedText {
-    char* text;
-    int capacity;  // characters, not counting the NUL
-    int length = 0;
-
-    void append(const char* s, int count) {
-        if (count > capacity - length) count = capacity - length;
-        if (count <= 0) return;
-        std::memcpy(text + length, s, static_cast<size_t>(count));
-        length += count;
-        text[length] = '\0';
-    }
-    void append(const char* s) { append(s, static_cast<int>(std::strlen(s))); }
-};
 
 int boundedLength(const char* s, int maximum) {
     return static_cast<int>(strnlen(s, static_cast<size_t>(maximum)));
