@@ -99,7 +99,8 @@ class IdentityTest : public testing::Test {
         return out;
     }
 
-    const std::string home = testing::TempDir() + "farlander-identity";
+    const std::string home = testing::TempDir() + "farlander-identity-" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name();
     const std::string directory = home + "/prefs/identities";
     std::string savedHome;
 };

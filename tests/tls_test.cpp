@@ -100,7 +100,8 @@ class TlsTest : public testing::Test {
         });
     }
 
-    const std::string home = testing::TempDir() + "farlander-tls";
+    const std::string home =
+        testing::TempDir() + "farlander-tls-" + testing::UnitTest::GetInstance()->current_test_info()->name();
     std::string savedHome;
     TaskHandle self = taskCurrent();
     int breakFd = taskBreakDescriptor(self);
