@@ -53,7 +53,7 @@ void geminiSite(TlsServerConnection& c) {
     } else if (path == "/r1") {
         c.write("30 /r2\r\n");
     } else if (path == "/r2") {
-        c.write("31 gemini://127.0.0.1:" + std::to_string(c.server().port()) + "/\r\n");
+        c.write("31 /\r\n");
     } else if (path == "/loop") {
         c.write("30 /loop\r\n");
     } else if (path == "/away") {
