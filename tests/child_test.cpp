@@ -328,13 +328,17 @@ INSTANTIATE_TEST_SUITE_P(ChildAt, ChildStop,
                                            StopCase{"handover", STOP_HAND_OVER}),
                          [](const ::testing::TestParamInfo<StopCase>& param) { return param.param.name; });
 
+// Sends a page header, marks "sent" and keeps the connection open: a fetch blocked in
+// its receive.
+void headerThenHold(TestConnection& connection) {
+    connection.readLine();
+    connection.send("20 text/gemini\r\n");
+    connection.server().markEvent("sent");
+    connection.holdUntilClosed();
+}
+
 TEST_F(ChildTest, StopTwiceSendsOneBreak) {
-    TestServer server([](TestConnection& connection) {
-        connection.readLine();
-        connection.send("20 text/gemini\r\n");
-        connection.server().markEvent("sent");
-        connection.holdUntilClosed();
-    });
+    TestServer server(headerThenHold);
     useProxy(server.port());
     ASSERT_TRUE(start("gemini://example.org/"));
     ASSERT_TRUE(server.waitForEvent("sent"));
@@ -364,12 +368,7 @@ TEST_F(ChildTest, StopAfterTheFetchFinishedTakesItsDone) {
 }
 
 TEST_F(ChildTest, QuitDuringBlockingReceiveEndsWithExit) {
-    TestServer server([](TestConnection& connection) {
-        connection.readLine();
-        connection.send("20 text/gemini\r\n");
-        connection.server().markEvent("sent");
-        connection.holdUntilClosed();
-    });
+    TestServer server(headerThenHold);
     useProxy(server.port());
     ASSERT_TRUE(start("gemini://example.org/"));
     ASSERT_TRUE(server.waitForEvent("sent"));
