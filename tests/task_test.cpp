@@ -60,7 +60,7 @@ struct JobPump {
             job();
     }
     WaitPump pump() {
-        return WaitPump{[this] { runOnce(); }, [this] { wake(); }};
+        return WaitPump{[this] { runOnce(); }, [this] { wake(); }, {}};
     }
 };
 

@@ -1,5 +1,7 @@
 #include "platform/task.h"
 
+#include <algorithm>
+
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -83,7 +85,12 @@ std::uint32_t waitBits(std::uint32_t mask, std::optional<Clock::time_point> dead
         if (deadline && Clock::now() >= *deadline) return 0;
         if (std::shared_ptr<const WaitPump> pump = self->pump; pump && pump->runOnce) {
             lock.unlock();
-            pump->runOnce();
+            if (deadline && pump->runFor) {
+                auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+                pump->runFor(static_cast<int>(std::max<long long>(1, left)));
+            } else {
+                pump->runOnce();
+            }
             lock.lock();
         } else if (deadline) {
             self->changed.wait_until(lock, *deadline);

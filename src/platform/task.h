@@ -45,6 +45,8 @@ inline constexpr std::size_t TASK_THREAD_NAME_MAX = 15;
 struct WaitPump {
     std::function<void()> runOnce;  // runs the loop once, blocking until there is work or a wake()
     std::function<void()> wake;     // makes a blocked (or the next) runOnce() return; any thread
+    // Optional: as runOnce, but returns after timeoutMs at the latest (timed waits use it).
+    std::function<void(int timeoutMs)> runFor;
 };
 
 // The calling thread's task (adopting the thread on first use); null only when the

@@ -1,0 +1,727 @@
+// The application object, the event loop, the main window, the raster, pens,
+// fonts, pointers and the message queue. Gadgets and menus are in gui_gadgets.cpp,
+// dialogs in gui_dialogs.cpp, simulated input in gui_simulate.cpp.
+#include "platform/gui.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QPixmap>
+#include <QScreen>
+#include <QThread>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/desktop.h"
+#include "platform/gui_internal.h"
+
+#include <QTimer>
+
+namespace {
+
+// Never destroyed: a QApplication must not be torn down by static destructors after
+// Qt's own globals are gone. guiCleanUp ends everything in order when it is called.
+union StateHolder {
+    GuiState state;
+    StateHolder() : state() {}
+    ~StateHolder() {}
+};
+
+uint32_t colour24(uint32_t rgb12) {
+    uint32_t r = (rgb12 >> 8) & 0xF, g = (rgb12 >> 4) & 0xF, b = rgb12 & 0xF;
+    return (r * 17) << 16 | (g * 17) << 8 | (b * 17);
+}
+
+QRgb argb(uint32_t colour) {
+    return 0xFF000000u | colour;
+}
+
+uint32_t* rasterRow(int y) {
+    return reinterpret_cast<uint32_t*>(guiState().raster.scanLine(y));
+}
+
+void damage(const QRect& area) {
+    if (GuiCanvas* canvas = guiState().canvas) canvas->update(area);
+}
+
+void fillArea(QRect area, QRgb colour) {
+    area = area.intersected(guiState().raster.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        std::fill_n(rasterRow(y) + area.left(), area.width(), colour);
+}
+
+QFont fontOf(int font) {
+    const auto& fonts = guiState().fonts;
+    if (font >= 1 && static_cast<size_t>(font) <= fonts.size() && fonts[static_cast<size_t>(font) - 1])
+        return *fonts[static_cast<size_t>(font) - 1];
+    return QApplication::font();
+}
+
+WindowMessage messageOf(int kind, int code = 0, int qualifier = 0, int x = 0, int y = 0) {
+    WindowMessage message;
+    message.kind = kind;
+    message.code = code;
+    message.qualifier = qualifier;
+    message.x = x;
+    message.y = y;
+    return message;
+}
+
+int qualifierOf(Qt::KeyboardModifiers modifiers) {
+    return (modifiers & Qt::ShiftModifier ? QUAL_SHIFT : 0) | (modifiers & Qt::AltModifier ? QUAL_ALT : 0);
+}
+
+QtMessageHandler previousMessageHandler = nullptr;
+
+// The offscreen platform warns whenever a window's size limits change; nothing is
+// wrong then, and the warning would bury everything else a test prints.
+void filterToolkitMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("This plugin does not support propagateSizeHints"))) return;
+    if (previousMessageHandler) previousMessageHandler(type, context, text);
+}
+
+const Qt::CursorShape cursorShapes[] = {Qt::ArrowCursor, Qt::PointingHandCursor, Qt::BusyCursor};
+
+void destroyWindow() {
+    GuiState& s = guiState();
+    guiDestroyGadgets();
+    guiDestroyMenus();
+    s.canvas = nullptr;
+    s.window.reset();
+}
+
+// Sizes the window so that its client area becomes width x height.
+void fitClientArea(int width, int height) {
+    GuiState& s = guiState();
+    if (QLayout* layout = s.window->layout()) layout->activate();
+    QSize extra = s.window->size() - s.canvas->size();
+    s.window->resize(std::max(1, width) + extra.width(), std::max(1, height) + extra.height());
+}
+
+QScreen* screenFor(uint32_t monitorId) {
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (displayIdForScreenName(screen->name().toStdString()) == monitorId) return screen;
+    }
+    return QGuiApplication::primaryScreen();
+}
+
+}  // namespace
+
+GuiState& guiState() {
+    static StateHolder holder;
+    return holder.state;
+}
+
+QString guiDisplayText(const char* text, size_t length) {
+    QString result = QString::fromLatin1(text, static_cast<qsizetype>(length));
+    for (QChar& c : result) {
+        if (c.unicode() == 0x80) {
+            c = QChar(0x2588);
+        } else if (c.unicode() > 0x80 && c.unicode() < 0xA0) {
+            c = QChar(0x00B7);
+        }
+    }
+    return result;
+}
+
+QWidget* guiDialogParent() {
+    GuiState& s = guiState();
+    return s.window && s.window->isVisible() ? s.window.get() : nullptr;
+}
+
+// ---- application ----
+
+bool guiInit() {
+    GuiState& s = guiState();
+    if (s.ready) return true;
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        if (QCoreApplication::instance()) return false;  // a non-GUI application exists
+        if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+            return false;
+        static int argc = 1;
+        static char name[] = "farlander";
+        static char* argv[] = {name, nullptr};
+        s.app = std::make_unique<QApplication>(argc, argv);
+        std::setlocale(LC_NUMERIC, "C");
+        if (QGuiApplication::platformName() == QLatin1String("offscreen") && !previousMessageHandler)
+            previousMessageHandler = qInstallMessageHandler(filterToolkitMessages);
+    }
+    QApplication::setQuitOnLastWindowClosed(false);
+    s.ready = true;
+    std::lock_guard lock(s.crossMutex);
+    s.alive = true;
+    s.dispatcher = QAbstractEventDispatcher::instance(QCoreApplication::instance()->thread());
+    return true;
+}
+
+void guiCleanUp() {
+    GuiState& s = guiState();
+    if (!s.ready) return;
+    destroyWindow();
+    {
+        std::lock_guard lock(s.crossMutex);
+        s.alive = false;
+        s.dispatcher = nullptr;
+    }
+    if (s.pumpTask && s.pumpTask == taskCurrent()) taskSetWaitPump(WaitPump{});
+    s.pumpTask.reset();
+    s.pumpTimer.reset();
+    s.fonts.clear();
+    s.ready = false;
+    s.app.reset();
+}
+
+bool guiReady() {
+    return guiState().ready;
+}
+
+void guiProcessEvents() {
+    if (!guiState().ready) return;
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void guiInstallWaitPump() {
+    GuiState& s = guiState();
+    if (!s.ready) return;
+    s.pumpTask = taskCurrent();
+    WaitPump pump;
+    pump.runOnce = [] {
+        if (!guiState().ready) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return;
+        }
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    // A timed wait: a precise one-shot timer makes the blocking turn return in time
+    // (a coarse one may fire early; the caller checks its deadline again anyway).
+    pump.runFor = [](int timeoutMs) {
+        GuiState& state = guiState();
+        if (!state.ready) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 10)));
+            return;
+        }
+        if (!state.pumpTimer) {
+            state.pumpTimer = std::make_unique<QTimer>();
+            state.pumpTimer->setSingleShot(true);
+            state.pumpTimer->setTimerType(Qt::PreciseTimer);
+        }
+        state.pumpTimer->start(timeoutMs);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        state.pumpTimer->stop();
+    };
+    pump.wake = [] {
+        GuiState& state = guiState();
+        std::lock_guard lock(state.crossMutex);
+        if (state.alive && state.dispatcher) state.dispatcher->wakeUp();
+    };
+    taskSetWaitPump(std::move(pump));
+}
+
+void guiWakeForBreak() {
+    GuiState& s = guiState();
+    std::lock_guard lock(s.crossMutex);
+    if (!s.alive) return;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            guiState().broken = true;
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+                dialog->reject();
+            } else if (modal) {
+                modal->close();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+// ---- monitors ----
+
+std::vector<MonitorInfo> guiMonitors() {
+    std::vector<MonitorInfo> monitors;
+    if (!guiState().ready) return monitors;
+    QScreen* primary = QGuiApplication::primaryScreen();
+    for (QScreen* screen : QGuiApplication::screens()) {
+        MonitorInfo info;
+        info.name = screen->name().toStdString();
+        info.id = displayIdForScreenName(info.name);
+        info.width = screen->geometry().width();
+        info.height = screen->geometry().height();
+        info.depth = screen->depth();
+        info.primary = screen == primary;
+        monitors.push_back(std::move(info));
+    }
+    return monitors;
+}
+
+// ---- fonts ----
+
+int guiFontOpen(const char* family, int pixelSize) {
+    GuiState& s = guiState();
+    if (!s.ready || !family) return 0;
+    QFont font(QString::fromUtf8(family));
+    font.setPixelSize(std::max(1, pixelSize));
+    for (size_t i = 0; i < s.fonts.size(); ++i) {
+        if (!s.fonts[i]) {
+            s.fonts[i] = font;
+            return static_cast<int>(i) + 1;
+        }
+    }
+    s.fonts.emplace_back(font);
+    return static_cast<int>(s.fonts.size());
+}
+
+void guiFontClose(int font) {
+    auto& fonts = guiState().fonts;
+    if (font >= 1 && static_cast<size_t>(font) <= fonts.size()) fonts[static_cast<size_t>(font) - 1].reset();
+}
+
+int guiFontHeight(int font) {
+    if (!guiState().ready) return 1;
+    return std::max(1, QFontMetrics(fontOf(font)).height());
+}
+
+int guiTextLength(int font, const char* text, size_t length) {
+    if (!guiState().ready || !text || length == 0) return 0;
+    return QFontMetrics(fontOf(font)).horizontalAdvance(guiDisplayText(text, length));
+}
+
+bool guiFontFixed(const char* family) {
+    if (!guiState().ready || !family) return false;
+    QString name = QString::fromUtf8(family);
+    if (QFontDatabase::families().contains(name)) return QFontDatabase::isFixedPitch(name);
+    return QFontInfo(QFont(name)).fixedPitch();
+}
+
+std::vector<std::string> guiFontFamilies(int kind) {
+    std::vector<std::string> names;
+    if (!guiState().ready) return names;
+    for (const QString& family : QFontDatabase::families()) {
+        if (QFontDatabase::isPrivateFamily(family)) continue;
+        bool fixed = QFontDatabase::isFixedPitch(family);
+        if ((kind == FONTS_FIXED && !fixed) || (kind == FONTS_PROPORTIONAL && fixed)) continue;
+        names.push_back(family.toStdString());
+    }
+    return names;
+}
+
+// ---- pens ----
+
+void guiSetRegister(int pen, uint32_t rgb12) {
+    GuiState& s = guiState();
+    if (pen < 0 || pen > 7) return;
+    uint32_t before = colour24(s.registers[static_cast<size_t>(pen)]);
+    s.registers[static_cast<size_t>(pen)] = rgb12 & 0xFFF;
+    uint32_t after = colour24(rgb12);
+    if (before == after) return;
+    QRgb from = argb(before), to = argb(after);
+    for (int y = 0; y < s.raster.height(); ++y) {
+        uint32_t* row = rasterRow(y);
+        std::replace(row, row + s.raster.width(), from, to);
+    }
+    damage(s.raster.rect());
+    if (s.registersForInterface) guiApplyInterfacePalette();
+}
+
+int guiObtainPen(uint32_t rgb12) {
+    GuiState& s = guiState();
+    uint32_t colour = colour24(rgb12);
+    for (auto& [pen, entry] : s.obtained) {
+        if (entry.colour == colour) {
+            ++entry.count;
+            return pen;
+        }
+    }
+    int pen = 8;
+    while (s.obtained.count(pen))
+        ++pen;
+    s.obtained[pen] = ObtainedPen{colour, 1};
+    return pen;
+}
+
+void guiReleasePen(int pen) {
+    GuiState& s = guiState();
+    auto it = s.obtained.find(pen);
+    if (it == s.obtained.end()) return;
+    if (--it->second.count <= 0) s.obtained.erase(it);
+}
+
+int guiObtainedPenCount() {
+    int total = 0;
+    for (const auto& [pen, entry] : guiState().obtained)
+        total += entry.count;
+    return total;
+}
+
+uint32_t guiPenColour(int pen) {
+    GuiState& s = guiState();
+    if (pen >= 0 && pen < 8) return colour24(s.registers[static_cast<size_t>(pen)]);
+    auto it = s.obtained.find(pen);
+    return it == s.obtained.end() ? 0 : it->second.colour;
+}
+
+void guiUseRegistersForInterface(bool on) {
+    guiState().registersForInterface = on;
+    guiApplyInterfacePalette();
+}
+
+void guiApplyInterfacePalette() {
+    GuiState& s = guiState();
+    if (!s.window) return;
+    QPalette palette;  // empty: the desktop's look
+    if (s.registersForInterface) {
+        palette = QApplication::palette();
+        auto colour = [&](int pen) { return QColor::fromRgb(argb(guiPenColour(pen))); };
+        palette.setColor(QPalette::Window, colour(0));
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(role, colour(1));
+        palette.setColor(QPalette::Light, colour(2));
+        palette.setColor(QPalette::Button, colour(2));
+        palette.setColor(QPalette::Highlight, colour(3));
+    }
+    s.window->setPalette(palette);
+    for (const auto& menu : s.menus)
+        menu->setPalette(palette);
+}
+
+// ---- the main window ----
+
+GuiCanvas::GuiCanvas(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void GuiCanvas::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    const QImage& raster = guiState().raster;
+    QRect area = event->rect();
+    painter.fillRect(area, Qt::black);
+    QRect shown = area.intersected(raster.rect());
+    if (!shown.isEmpty()) painter.drawImage(shown.topLeft(), raster, shown);
+}
+
+void GuiCanvas::resizeEvent(QResizeEvent* event) {
+    GuiState& s = guiState();
+    if (s.opening || event->size() == s.raster.size()) return;
+    guiRasterResize(event->size().width(), event->size().height());
+    guiQueueMessage(messageOf(WMSG_NEWSIZE));
+}
+
+void GuiCanvas::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return event->ignore();
+    QPoint at = event->position().toPoint();
+    guiQueueMessage(
+        messageOf(WMSG_MOUSEBUTTONS, SELECTDOWN, qualifierOf(event->modifiers()), at.x(), at.y()));
+}
+
+void GuiCanvas::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return event->ignore();
+    QPoint at = event->position().toPoint();
+    guiQueueMessage(messageOf(WMSG_MOUSEBUTTONS, SELECTUP, qualifierOf(event->modifiers()), at.x(), at.y()));
+}
+
+void GuiCanvas::mouseMoveEvent(QMouseEvent* event) {
+    QPoint at = event->position().toPoint();
+    guiQueueMessage(messageOf(WMSG_MOUSEMOVE, 0, qualifierOf(event->modifiers()), at.x(), at.y()));
+}
+
+void GuiCanvas::wheelEvent(QWheelEvent* event) {
+    int delta = event->angleDelta().y();
+    if (delta == 0) return event->ignore();
+    if ((delta > 0) != (wheelRest_ > 0)) wheelRest_ = 0;  // a turn the other way starts afresh
+    wheelRest_ += delta;
+    for (; wheelRest_ >= 120; wheelRest_ -= 120) {
+        WindowMessage message = messageOf(WMSG_WHEEL);
+        message.value = -1;
+        guiQueueMessage(message);
+    }
+    for (; wheelRest_ <= -120; wheelRest_ += 120) {
+        WindowMessage message = messageOf(WMSG_WHEEL);
+        message.value = 1;
+        guiQueueMessage(message);
+    }
+}
+
+void GuiCanvas::keyPressEvent(QKeyEvent* event) {
+    int qualifier = qualifierOf(event->modifiers());
+    switch (event->key()) {
+        case Qt::Key_Up:
+            return guiQueueMessage(messageOf(WMSG_RAWKEY, KEY_UP, qualifier));
+        case Qt::Key_Down:
+            return guiQueueMessage(messageOf(WMSG_RAWKEY, KEY_DOWN, qualifier));
+        case Qt::Key_Left:
+            return guiQueueMessage(messageOf(WMSG_RAWKEY, KEY_LEFT, qualifier));
+        case Qt::Key_Right:
+            return guiQueueMessage(messageOf(WMSG_RAWKEY, KEY_RIGHT, qualifier));
+        case Qt::Key_Backspace:
+            return guiQueueMessage(messageOf(WMSG_VANILLAKEY, 8, qualifier));
+        case Qt::Key_Space:
+            return guiQueueMessage(messageOf(WMSG_VANILLAKEY, 32, qualifier));
+        default:
+            event->ignore();
+    }
+}
+
+void GuiWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    guiQueueMessage(messageOf(WMSG_CLOSEWINDOW));
+}
+
+void GuiUrlField::keyPressEvent(QKeyEvent* event) {
+    QLineEdit::keyPressEvent(event);
+    event->accept();
+}
+
+bool guiOpenWindow(const WindowSpec& spec) {
+    GuiState& s = guiState();
+    if (!s.ready) return false;
+    destroyWindow();
+    s.opening = true;
+    s.ownScreen = spec.ownScreen;
+    s.window = std::make_unique<GuiWindow>();
+    GuiWindow* window = s.window.get();
+    window->setWindowTitle(QString::fromUtf8(spec.title));
+    s.canvas = new GuiCanvas(window);
+    s.canvas->setCursor(cursorShapes[s.pointer]);
+    window->setCentralWidget(s.canvas);
+    window->menuBar();
+    guiBuildMenus();
+    guiApplyInterfacePalette();
+    if (spec.ownScreen) {
+        QScreen* screen = screenFor(spec.monitorId);
+        window->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        if (screen) {
+            window->setScreen(screen);
+            window->setGeometry(screen->geometry());
+        }
+        window->showFullScreen();
+    } else {
+        s.canvas->setMinimumSize(std::max(0, spec.minWidth), std::max(0, spec.minHeight));
+        window->move(spec.left, spec.top);
+        fitClientArea(spec.width, spec.height);
+        window->show();
+    }
+    QCoreApplication::processEvents();
+    if (!spec.ownScreen && s.canvas->size() != QSize(spec.width, spec.height)) {
+        fitClientArea(spec.width, spec.height);
+        QCoreApplication::processEvents();
+    }
+    s.opening = false;
+    guiRasterResize(s.canvas->width(), s.canvas->height());
+    s.canvas->setFocus();
+    window->activateWindow();
+    if (window->isVisible()) return true;
+    destroyWindow();
+    return false;
+}
+
+void guiKeepClientArea(QSize size) {
+    GuiState& s = guiState();
+    if (!s.window || !s.canvas || !s.window->isVisible()) return;
+    bool wasOpening = s.opening;
+    s.opening = true;
+    if (s.ownScreen) {
+        if (QLayout* layout = s.window->layout()) layout->activate();
+    } else {
+        fitClientArea(size.width(), size.height());
+    }
+    s.opening = wasOpening;
+    if (!s.opening && s.canvas->size() != s.raster.size()) {
+        guiRasterResize(s.canvas->width(), s.canvas->height());
+        guiQueueMessage(messageOf(WMSG_NEWSIZE));
+    }
+}
+
+void guiCloseWindow() {
+    destroyWindow();
+}
+
+bool guiWindowOpen() {
+    return guiState().window != nullptr;
+}
+
+int guiWindowWidth() {
+    return guiState().raster.width();
+}
+
+int guiWindowHeight() {
+    return guiState().raster.height();
+}
+
+void guiResizeWindow(int width, int height) {
+    GuiState& s = guiState();
+    if (!s.window || s.ownScreen) return;
+    fitClientArea(width, height);
+}
+
+// ---- the raster ----
+
+void guiRasterResize(int width, int height) {
+    GuiState& s = guiState();
+    width = std::max(0, width);
+    height = std::max(0, height);
+    if (s.raster.width() == width && s.raster.height() == height && !s.raster.isNull()) return;
+    QImage next(width, height, QImage::Format_RGB32);
+    next.fill(Qt::black);
+    int keepWidth = std::min(width, s.raster.width()), keepHeight = std::min(height, s.raster.height());
+    for (int y = 0; y < keepHeight; ++y) {
+        const uint32_t* from = rasterRow(y);
+        std::copy_n(from, keepWidth, reinterpret_cast<uint32_t*>(next.scanLine(y)));
+    }
+    s.raster = std::move(next);
+    damage(s.raster.rect());
+}
+
+int guiRasterWidth() {
+    return guiState().raster.width();
+}
+
+int guiRasterHeight() {
+    return guiState().raster.height();
+}
+
+void guiFill(int pen, int x0, int y0, int x1, int y1) {
+    ++guiState().counts.fills;
+    QRect area = QRect(QPoint(x0, y0), QPoint(x1, y1)).intersected(guiState().raster.rect());
+    if (area.isEmpty()) return;
+    fillArea(area, argb(guiPenColour(pen)));
+    damage(area);
+}
+
+void guiScroll(int dy, int x0, int y0, int x1, int y1, int backgroundPen) {
+    GuiState& s = guiState();
+    ++s.counts.scrolls;
+    QRect area = QRect(QPoint(x0, y0), QPoint(x1, y1)).intersected(s.raster.rect());
+    if (area.isEmpty() || dy == 0) return;
+    QRgb background = argb(guiPenColour(backgroundPen));
+    int distance = std::abs(dy);
+    if (distance >= area.height()) {
+        fillArea(area, background);
+    } else if (dy > 0) {
+        for (int y = area.top(); y + dy <= area.bottom(); ++y)
+            std::copy_n(rasterRow(y + dy) + area.left(), area.width(), rasterRow(y) + area.left());
+        fillArea(QRect(area.left(), area.bottom() - dy + 1, area.width(), dy), background);
+    } else {
+        for (int y = area.bottom(); y - distance >= area.top(); --y)
+            std::copy_n(rasterRow(y - distance) + area.left(), area.width(), rasterRow(y) + area.left());
+        fillArea(QRect(area.left(), area.top(), area.width(), distance), background);
+    }
+    damage(area);
+}
+
+void guiText(int x, int y, const char* text, size_t length, int font, int pen) {
+    GuiState& s = guiState();
+    ++s.counts.texts;
+    if (!s.ready || !text || length == 0 || s.raster.isNull()) return;
+    QFont face = fontOf(font);
+    QFontMetrics metrics(face);
+    QString line = guiDisplayText(text, length);
+    {
+        QPainter painter(&s.raster);
+        painter.setFont(face);
+        painter.setPen(QColor::fromRgb(argb(guiPenColour(pen))));
+        painter.drawText(x, y + metrics.ascent(), line);
+    }
+    damage(QRect(x, y, metrics.horizontalAdvance(line) + metrics.maxWidth(), metrics.height()));
+}
+
+uint32_t guiPixel(int x, int y) {
+    const QImage& raster = guiState().raster;
+    if (!raster.valid(x, y)) return 0;
+    return raster.pixel(x, y) & 0xFFFFFFu;
+}
+
+bool guiGrab(const char* path) {
+    GuiState& s = guiState();
+    if (!path || !s.ready) return false;
+    QString file = QString::fromUtf8(path);
+    if (s.window) return s.window->grab().save(file, "PNG");
+    return !s.raster.isNull() && s.raster.save(file, "PNG");
+}
+
+RasterCounts guiRasterCounts() {
+    return guiState().counts;
+}
+
+void guiResetRasterCounts() {
+    guiState().counts = RasterCounts{};
+}
+
+// ---- pointers ----
+
+void guiSetPointer(int shape) {
+    GuiState& s = guiState();
+    if (shape < POINTER_NORMAL || shape > POINTER_BUSY) shape = POINTER_NORMAL;
+    s.pointer = shape;
+    if (s.canvas) s.canvas->setCursor(cursorShapes[shape]);
+}
+
+int guiPointer() {
+    return guiState().pointer;
+}
+
+// ---- window messages ----
+
+void guiQueueMessage(const WindowMessage& message) {
+    GuiState& s = guiState();
+    TaskHandle task;
+    uint32_t mask = 0;
+    {
+        std::lock_guard lock(s.queueMutex);
+        // Moves pile up while the shell is busy: only the latest position matters.
+        if (message.kind == WMSG_MOUSEMOVE && !s.queue.empty() && s.queue.back().kind == WMSG_MOUSEMOVE &&
+            s.queue.back().gadget == message.gadget) {
+            s.queue.back() = message;
+        } else {
+            s.queue.push_back(message);
+        }
+        task = s.signalTask;
+        mask = s.signalMask;
+    }
+    if (task && mask) taskSendSignal(task, mask);
+}
+
+void guiSetMessageSignal(const TaskHandle& task, uint32_t mask) {
+    GuiState& s = guiState();
+    std::lock_guard lock(s.queueMutex);
+    s.signalTask = task;
+    s.signalMask = mask;
+}
+
+bool guiGetMessage(WindowMessage& message) {
+    GuiState& s = guiState();
+    std::lock_guard lock(s.queueMutex);
+    if (s.queue.empty()) return false;
+    message = s.queue.front();
+    s.queue.pop_front();
+    return true;
+}
+
+void guiPostMessage(const WindowMessage& message) {
+    guiQueueMessage(message);
+}
+
+void guiDiscardMessages() {
+    GuiState& s = guiState();
+    std::lock_guard lock(s.queueMutex);
+    s.queue.clear();
+}

@@ -1,0 +1,273 @@
+// The window system, as the shell and the text view see it: one main window whose
+// client area (below the menu strip) is a raster of pixels, nine gadgets placed on
+// it at pixel positions, a menu strip, pens, fonts, pointers, a queue of window
+// messages and the modal dialogs. Nothing here hands out a toolkit type.
+//
+// Everything runs on the GUI thread (the thread that called guiInit), except
+// guiSetStatusText and guiWakeForBreak, which any thread may call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/task.h"
+
+// ---- application ----
+
+// Creates the application object. False (and nothing created) when no display can be
+// reached: no platform plugin chosen and neither an X nor a Wayland display.
+bool guiInit();
+// Destroys the application object (closing the window first). Safe without guiInit.
+void guiCleanUp();
+bool guiReady();
+// Runs pending window-system events once, without blocking.
+void guiProcessEvents();
+// Installs the calling task's wait pump over the toolkit's event loop: a wait runs the
+// loop and returns as soon as another thread signals the task.
+void guiInstallWaitPump();
+// Any thread: makes a modal dialog that is open now close as cancelled (a break).
+void guiWakeForBreak();
+
+// ---- monitors ----
+
+struct MonitorInfo {
+    std::string name;
+    uint32_t id = 0;  // displayIdForScreenName(name)
+    int width = 0;    // full geometry
+    int height = 0;
+    int depth = 0;
+    bool primary = false;
+};
+std::vector<MonitorInfo> guiMonitors();
+
+// ---- fonts ----
+
+// A font opened at a pixel size. Handles start at 1; 0 is "no font".
+int guiFontOpen(const char* family, int pixelSize);
+void guiFontClose(int font);
+// The font's line height (never below 1).
+int guiFontHeight(int font);
+// The pixel width of text (display bytes, ISO-8859-1) in the font.
+int guiTextLength(int font, const char* text, size_t length);
+// True when the family is a fixed-width one.
+bool guiFontFixed(const char* family);
+// The family names the system offers: all, fixed-width only, proportional only.
+enum FontListKind { FONTS_ALL = 0, FONTS_FIXED = 1, FONTS_PROPORTIONAL = 2 };
+std::vector<std::string> guiFontFamilies(int kind);
+
+// ---- pens ----
+
+// Own screen: pens 0-7 are colour registers; setting one repaints what uses it.
+// Colours are 12-bit 0xRGB.
+void guiSetRegister(int pen, uint32_t rgb12);
+// Desktop: obtains the pen whose colour best matches (shared and counted: obtaining a
+// colour twice gives the same pen twice). Pens obtained this way are 8 and above.
+int guiObtainPen(uint32_t rgb12);
+// Gives back one count of a pen obtained with guiObtainPen; other pens are ignored.
+void guiReleasePen(int pen);
+// How many counts the pens obtained with guiObtainPen hold in all (tests).
+int guiObtainedPenCount();
+// The 24-bit colour a pen stands for now (0xRRGGBB).
+uint32_t guiPenColour(int pen);
+// The window's interface colours on an own screen: registers 0-3 as background,
+// text, light and highlight. Desktop mode keeps the desktop's look.
+void guiUseRegistersForInterface(bool on);
+
+// ---- the main window ----
+
+struct WindowSpec {
+    bool ownScreen = false;  // frameless, full screen on monitor
+    uint32_t monitorId = 0;  // own screen: the monitor's id (the primary one when none matches)
+    int left = 0, top = 0;   // desktop: the window's position
+    int width = 0;           // the client area's size (below the menu strip)
+    int height = 0;
+    int minWidth = 0, minHeight = 0;
+    std::string title = "Farlander";
+};
+// Opens the main window (closing an open one first). False when it cannot be shown.
+bool guiOpenWindow(const WindowSpec& spec);
+void guiCloseWindow();
+bool guiWindowOpen();
+// The client area's size now (the raster's size).
+int guiWindowWidth();
+int guiWindowHeight();
+// Resizes the client area (desktop window), as if the user had dragged it.
+void guiResizeWindow(int width, int height);
+
+// ---- the raster ----
+// The raster exists from guiRasterResize (guiOpenWindow makes it the client area's
+// size) and keeps its pixels across window size changes where they fit.
+void guiRasterResize(int width, int height);
+int guiRasterWidth();
+int guiRasterHeight();
+// Fills the rectangle (corners inclusive) with the pen's colour.
+void guiFill(int pen, int x0, int y0, int x1, int y1);
+// Moves the pixels of the rectangle (corners inclusive) up by dy (down when dy is
+// negative); the uncovered strip is filled with the background pen.
+void guiScroll(int dy, int x0, int y0, int x1, int y1, int backgroundPen);
+// Draws text foreground only with its cell's top-left at (x, y).
+void guiText(int x, int y, const char* text, size_t length, int font, int pen);
+// The colour of one pixel (0xRRGGBB), 0 outside.
+uint32_t guiPixel(int x, int y);
+// Writes the window (menu strip and gadgets included when it is open, else the
+// raster) to a PNG file.
+bool guiGrab(const char* path);
+// Counts of the drawing calls since the last reset (tests and benchmarks).
+struct RasterCounts {
+    long fills = 0;
+    long scrolls = 0;
+    long texts = 0;
+};
+RasterCounts guiRasterCounts();
+void guiResetRasterCounts();
+
+// ---- gadgets ----
+enum GadgetId {
+    GAD_BACK = 0,
+    GAD_FORWARD = 1,
+    GAD_RELOAD = 2,
+    GAD_HOME = 3,
+    GAD_BOOK = 4,
+    GAD_STOP = 5,
+    GAD_URL = 6,
+    GAD_SCROLLER = 7,
+    GAD_STATUS = 8,
+    GAD_COUNT = 9,
+};
+struct GadgetSpec {
+    int left = 0, top = 0, width = 0, height = 0;
+    std::string label;  // buttons (UTF-8)
+    bool disabled = false;
+    int maxChars = 0;  // URL field
+};
+// Replaces the gadgets of the open window with these nine (in GadgetId order); the
+// URL field keeps its text and the status line its text.
+void guiCreateGadgets(const std::vector<GadgetSpec>& gadgets, int fontHeight);
+void guiFreeGadgets();
+void guiGadgetEnable(int id, bool enabled);
+bool guiGadgetEnabled(int id);
+// The label or text of a gadget (buttons, URL field, status line).
+std::string guiGadgetText(int id);
+// The geometry a gadget has now (all 0 when it does not exist).
+GadgetSpec guiGadgetGeometry(int id);
+void guiUrlFieldSetText(const std::string& text);
+void guiUrlFieldActivate();
+void guiScrollerSet(int top, int visible, int total);
+void guiScrollerGet(int& top, int& visible, int& total);
+// Any thread: shows the text in the status line (the GUI thread does it soon after).
+void guiSetStatusText(const std::string& text);
+
+// ---- the menu strip ----
+struct MenuEntry {
+    int menu = 0;
+    int item = -1;  // -1: the menu's title
+    int sub = -1;   // -1: no sub-item
+    std::string label;  // UTF-8; empty with separator
+    bool separator = false;
+    char key = 0;       // shortcut with Ctrl, 0 for none
+    bool checkable = false;
+    int radioGroup = 0;  // entries with the same non-zero group exclude each other
+    bool checked = false;
+    bool disabled = false;
+};
+// The code a pick reports: menu + item * 32 + sub * 2048, sub 31 without a sub-item.
+inline constexpr int menuCode(int menu, int item, int sub = -1) {
+    return menu + item * 32 + (sub < 0 ? 31 : sub) * 2048;
+}
+void guiSetMenu(const std::vector<MenuEntry>& entries);
+void guiClearMenu();
+void guiMenuCheck(int code, bool checked);
+void guiMenuEnable(int code, bool enabled);
+bool guiMenuChecked(int code);
+bool guiMenuEnabled(int code);
+// The entries as the menu strip holds them now (labels, keys, states).
+std::vector<MenuEntry> guiMenuEntries();
+
+// ---- pointers ----
+enum PointerShape { POINTER_NORMAL = 0, POINTER_LINK = 1, POINTER_BUSY = 2 };
+void guiSetPointer(int shape);
+int guiPointer();
+
+// ---- window messages ----
+enum WindowMessageKind {
+    WMSG_NEWSIZE = 1,     // the client area changed size
+    WMSG_REFRESH,         // damage only (the raster repaints itself)
+    WMSG_MOUSEBUTTONS,    // code SELECTDOWN / SELECTUP, x, y
+    WMSG_MOUSEMOVE,       // x, y; from the scroller: gadget 7 and value = its top
+    WMSG_GADGETUP,        // gadget id
+    WMSG_MENUPICK,        // code = menu code
+    WMSG_CLOSEWINDOW,
+    WMSG_RAWKEY,          // code: KEY_UP 76, KEY_DOWN 77, KEY_RIGHT 78, KEY_LEFT 79; qualifier
+    WMSG_VANILLAKEY,      // code: 8 Backspace, 32 Space; qualifier
+    WMSG_WHEEL,           // value: vertical movement, > 0 toward the end of the page
+};
+inline constexpr int SELECTDOWN = 0x68;
+inline constexpr int SELECTUP = 0xE8;
+inline constexpr int KEY_UP = 76;
+inline constexpr int KEY_DOWN = 77;
+inline constexpr int KEY_RIGHT = 78;
+inline constexpr int KEY_LEFT = 79;
+inline constexpr int QUAL_SHIFT = 1;
+inline constexpr int QUAL_ALT = 2;
+
+struct WindowMessage {
+    int kind = 0;
+    int code = 0;
+    int qualifier = 0;
+    int x = 0, y = 0;
+    int gadget = -1;
+    int value = 0;
+};
+// The task and signal mask raised whenever a message is queued.
+void guiSetMessageSignal(const TaskHandle& task, uint32_t mask);
+// Takes the oldest queued message; false when there is none.
+bool guiGetMessage(WindowMessage& message);
+// Queues a message as the window would (tests).
+void guiPostMessage(const WindowMessage& message);
+void guiDiscardMessages();
+
+// ---- dialogs (modal; a break closes them as cancelled) ----
+enum DialogKind { DIALOG_INFO = 0, DIALOG_ERROR = 1, DIALOG_QUESTION = 2 };
+// Returns the index of the pressed button (0 = first), -1 when closed otherwise.
+int guiRequester(int kind, const std::string& title, const std::string& body,
+                 const std::vector<std::string>& buttons);
+struct InputSpec {
+    std::string title;
+    std::string initialText;
+    int maxChars = 0;
+    std::string okLabel, cancelLabel;
+};
+// One-line input; text receives the answer (empty when cancelled). True on a break.
+bool guiInput(const InputSpec& spec, std::string& text);
+// A file requester; the chosen path, or empty.
+std::string guiFileRequest(bool save, const std::string& title, const std::string& drawer,
+                           const std::string& initialName);
+// A font requester listing the kind's families; true when confirmed (family, height set).
+bool guiFontRequest(int kind, const std::string& title, const std::string& confirm, std::string& family,
+                    int& height);
+// A list requester of display modes; returns the chosen entry's index, -1 when cancelled.
+int guiModeRequest(const std::string& title, const std::string& confirm,
+                   const std::vector<std::string>& labels, int initial);
+
+// ---- simulated input (tests): real toolkit events sent to the open window ----
+// Mouse: kind WMSG_MOUSEBUTTONS (code SELECTDOWN / SELECTUP) or WMSG_MOUSEMOVE, at
+// client-area coordinates on the raster.
+void guiSimulateMouse(int kind, int code, int x, int y);
+// Keys to the raster (not the URL field): KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT as raw
+// keys, or 8 / 32 as Backspace / Space; qualifier QUAL_SHIFT / QUAL_ALT.
+void guiSimulateKey(int code, int qualifier);
+// A wheel turn of delta eighths of a degree (120 = one notch; > 0 away from the user).
+void guiSimulateWheel(int delta);
+// Clicks a button gadget (0-5).
+void guiSimulateButton(int id);
+// Gives the URL field the focus, replaces its text by typing text (UTF-8) key by key
+// (the field's maximum length applies) and, when enter is set, presses Return.
+void guiSimulateUrlTyping(const std::string& text, bool enter);
+// Triggers the menu item with this code as a pick would.
+void guiSimulateMenu(int code);
+// Moves the scroller's knob to top as a drag would.
+void guiSimulateScrollerDrag(int top);
+// Asks the window to close as its close gadget would.
+void guiSimulateClose();
