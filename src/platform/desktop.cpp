@@ -4,7 +4,9 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QDesktopServices>
 #include <QGuiApplication>
+#include <QUrl>
 #include <QRect>
 #include <QScreen>
 
@@ -82,4 +84,20 @@ void setDesktopFactsForTesting(const DesktopFacts* facts) {
     } else {
         testFacts().reset();
     }
+}
+
+namespace {
+std::function<void(const std::string&)> urlOpener;
+}
+
+void openDesktopUrl(const std::string& url) {
+    if (urlOpener) {
+        urlOpener(url);
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(url.data(), static_cast<qsizetype>(url.size()))));
+}
+
+void setDesktopUrlOpenerForTesting(std::function<void(const std::string&)> opener) {
+    urlOpener = std::move(opener);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct DesktopFacts {
@@ -29,3 +30,8 @@ void setDesktopFactsForTesting(const DesktopFacts* facts);
 // kept below 0x80000000 so that it survives the preferences file's signed
 // 32-bit numbers, and never 0 (0 there means "the desktop's mode").
 uint32_t displayIdForScreenName(const std::string& name);
+
+// Hands a link to the desktop's URL handler (which opens it in another program).
+void openDesktopUrl(const std::string& url);
+// Tests see the links instead; an empty function returns to the desktop.
+void setDesktopUrlOpenerForTesting(std::function<void(const std::string&)> opener);

@@ -109,3 +109,9 @@ bool makeDirectories(const std::string& path, unsigned mode) {
     }
     return isDirectoryPath(path);
 }
+
+long long fileSize(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_size);
+}

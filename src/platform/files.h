@@ -23,3 +23,5 @@ bool isDirectoryPath(const std::string& path);
 
 // Creates a folder and its missing parents with mode; true when it exists afterwards.
 bool makeDirectories(const std::string& path, unsigned mode = 0755);
+// The size of a regular file, -1 when it is missing or not a regular file.
+long long fileSize(const std::string& path);

@@ -147,3 +147,21 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
     }
     return result;
 }
+
+bool programOnPath(const char* name) {
+    const char* path = std::getenv("PATH");
+    if (!path || !name || !*name) return false;
+    std::string folders = path;
+    size_t start = 0;
+    while (start <= folders.size()) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos) end = folders.size();
+        std::string candidate(folders, start, end - start);
+        if (candidate.empty()) candidate.push_back('.');
+        candidate.push_back('/');
+        candidate.append(name);
+        if (access(candidate.c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}

@@ -24,3 +24,6 @@ ProgramResult runProgram(const std::vector<std::string>& argv,
 
 // The path of the running executable.
 std::string currentExecutable();
+
+// True when an executable file of this name is in one of the folders of PATH.
+bool programOnPath(const char* name);
