@@ -408,6 +408,11 @@ void freePageLines() {
     freePageLines(pageOnShow());
 }
 
+void setPageLineStyle(int32_t index, int32_t style) {
+    PageModel& page = pageOnShow();
+    if (index >= 0 && static_cast<size_t>(index) < page.lines.size()) page.lines[static_cast<size_t>(index)].style = style;
+}
+
 const PageModel& currentPageModel() {
     return pageOnShow();
 }

@@ -71,6 +71,10 @@ const PageLine* parseNetBuf(const UrlRecord& urlRecord, int columns, const char*
 // The page on show, as the last parse left it.
 const PageModel& currentPageModel();
 
+// Changes the style of one display line of the page on show (a link saved to a file
+// turns visited); indexes outside the page are ignored.
+void setPageLineStyle(int32_t index, int32_t style);
+
 // Frees the lines and strings of a page (of the page on show without an argument).
 void freePageLines(PageModel& page);
 void freePageLines();

@@ -164,6 +164,22 @@ bool requestUploadFile(std::string& path) {
     return requestFile(false, nullptr, path);
 }
 
+bool requestFont(int kind, const char* title, std::string& family, int& height) {
+    if (backend.font) return backend.font(kind, textOr(title, ""), family, height);
+    ShellCall call{ShellCall::FONT, kind, textOr(title, ""), family, {}, height};
+    ShellAnswer answer = ask(call);
+    if (answer.text.empty()) return false;
+    family = answer.text;
+    height = answer.button;
+    return true;
+}
+
+int requestMode(const std::vector<std::string>& labels, int initial) {
+    if (backend.mode) return backend.mode(labels, initial);
+    ShellAnswer answer = ask(ShellCall{ShellCall::MODE, 0, {}, {}, labels, initial});
+    return answer.button >= 0 && answer.button < static_cast<int>(labels.size()) ? answer.button : -1;
+}
+
 void disableGuiBeforePageLoad() {
     if (locked) return;
     locked = true;

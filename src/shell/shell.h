@@ -37,6 +37,13 @@ int openInputWindow(const char* title, const char* initialText, int maxChars, st
 bool requestSaveFile(const char* initialName, std::string& path);
 bool requestUploadFile(std::string& path);
 
+// The font requester: kind 0 any font, 1 fixed-width only, 2 proportional only.
+// family and height hold the current font and receive the chosen one. False when
+// cancelled.
+bool requestFont(int kind, const char* title, std::string& family, int& height);
+// A list of display modes; returns the chosen index, -1 when cancelled.
+int requestMode(const std::vector<std::string>& labels, int initial);
+
 // The loading state of the controls; both calls are idempotent.
 void disableGuiBeforePageLoad();
 void enableGuiAfterPageLoad();
@@ -58,6 +65,8 @@ struct ShellBackend {
                               const std::string& initialName)>
         file;
     std::function<void(bool locked)> lockControls;
+    std::function<bool(int kind, const std::string& title, std::string& family, int& height)> font;
+    std::function<int(const std::vector<std::string>& labels, int initial)> mode;
 };
 
 // Installs a backend (the window's); a default-constructed one restores the headless one.
@@ -65,7 +74,7 @@ void shellInstallBackend(ShellBackend backend);
 
 // ---- headless backend, for tests and the command line ----
 struct ShellCall {
-    enum What { STATUS, REQUESTER, INPUT, SAVE_FILE, UPLOAD_FILE, LOCK, UNLOCK } what;
+    enum What { STATUS, REQUESTER, INPUT, SAVE_FILE, UPLOAD_FILE, LOCK, UNLOCK, FONT, MODE } what;
     int kind = 0;
     std::string title;
     std::string body;  // requester body, input initial text, file initial name, status text
@@ -74,8 +83,8 @@ struct ShellCall {
 };
 
 struct ShellAnswer {
-    int button = -1;   // requesters: index of the pressed button, -1 = dismissed
-    std::string text;  // input window and file requesters: the answer, empty = cancelled
+    int button = -1;   // requesters and modes: the chosen index, -1 = dismissed; fonts: the height
+    std::string text;  // input window, file and font requesters: the answer, empty = cancelled
     bool brk = false;  // input window: a break arrived
 };
 

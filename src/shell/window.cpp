@@ -1,0 +1,514 @@
+#include "shell/window.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/app.h"
+#include "app/locale.h"
+#include "platform/desktop.h"
+#include "platform/spawn.h"
+#include "platform/task.h"
+#include "settings/prefs.h"
+#include "settings/settings.h"
+#include "settings/themes.h"
+#include "shell/shell.h"
+#include "view/view.h"
+
+int32_t backDisabled = 1;
+int32_t forwardDisabled = 1;
+
+namespace {
+
+struct ShellState {
+    bool initialised = false;
+    bool open = false;
+    bool ownScreen = false;
+    ShellLayout layout;
+    std::vector<std::string> buttonLabels;
+    int fixedFont = 0, propFont = 0, gadgetFont = 0, systemFont = 0;
+    int urlHandler = -1;  // -1 = not looked up yet
+    uint32_t signalMask = 0;
+};
+
+ShellState shell;
+
+const char* text(int id) {
+    const char* s = getString(id);
+    return s ? s : "";
+}
+
+void closeFonts() {
+    for (int* font : {&shell.fixedFont, &shell.propFont, &shell.gadgetFont, &shell.systemFont}) {
+        if (*font) guiFontClose(*font);
+        *font = 0;
+    }
+}
+
+void openFonts() {
+    closeFonts();
+    shell.fixedFont = guiFontOpen(settings.fixedFont.name, settings.fixedFont.height);
+    shell.propFont = guiFontOpen(settings.propFont.name, settings.propFont.height);
+    const FontSpec& gadget = settings.useScreen ? settings.screenFont : settings.workbenchFont;
+    shell.gadgetFont = guiFontOpen(gadget.name, gadget.height);
+    shell.systemFont = guiFontOpen(settings.systemFont.name, settings.systemFont.height);
+    viewSetFonts(shell.fixedFont, shell.propFont);
+}
+
+int width(int font, const std::string& s) {
+    return guiTextLength(font, s.data(), s.size());
+}
+
+LayoutInput layoutInput(bool ownScreen, int32_t screenWidth, int32_t screenHeight) {
+    LayoutInput in;
+    in.ownScreen = ownScreen;
+    in.screenWidth = screenWidth;
+    in.screenHeight = screenHeight;
+    in.cw = std::max(1, width(shell.systemFont, "M"));
+    in.ch = std::max(1, guiFontHeight(shell.systemFont));
+    in.gh = std::max(1, guiFontHeight(shell.gadgetFont));
+    in.mWidth = std::max(1, width(shell.gadgetFont, "M"));
+    for (int i = 0; i < 6 && i < static_cast<int>(shell.buttonLabels.size()); ++i)
+        in.buttonTextWidth[i] = width(shell.gadgetFont, shell.buttonLabels[i]);
+    return in;
+}
+
+void setFrame(const ShellLayout& layout) {
+    ViewMetrics& m = viewMetrics();
+    m.marginX = layout.marginX;
+    m.marginY = layout.marginY;
+    m.textLeft = layout.leftMargin + layout.marginX;
+    m.textTop = layout.rowHeight + 2 * layout.gadgetHeight + layout.marginY;
+    ViewFrame& f = viewFrame();
+    // The margins beside the text area count as the window's borders, so the text
+    // area, the scroller and the right margin always fit the window.
+    f.leftBorder = layout.leftMargin;
+    f.rightBorder = layout.rightMargin;
+    f.bottomBorder = 0;
+    f.scrollerWidth = layout.scrollerWidth;
+    f.scrollerGap = 2;
+    f.statusHeight = layout.statusRowHeight;
+}
+
+// Locks or unlocks the navigation controls around a page load.
+void lockControls(bool lock) {
+    if (!shell.open) return;
+    if (lock) {
+        backDisabled = guiGadgetEnabled(GAD_BACK) ? 0 : 1;
+        forwardDisabled = guiGadgetEnabled(GAD_FORWARD) ? 0 : 1;
+        for (int id : {GAD_BACK, GAD_FORWARD, GAD_RELOAD, GAD_HOME, GAD_BOOK}) guiGadgetEnable(id, false);
+        guiGadgetEnable(GAD_STOP, true);
+        for (int item : {0, 1, 2, 3, 6}) guiMenuEnable(menuCode(MENU_GO, item), false);
+        guiMenuEnable(menuCode(MENU_GO, 4), true);
+        guiSetPointer(POINTER_BUSY);
+    } else {
+        guiGadgetEnable(GAD_BACK, !backDisabled);
+        guiGadgetEnable(GAD_FORWARD, !forwardDisabled);
+        guiMenuEnable(menuCode(MENU_GO, 0), !backDisabled);
+        guiMenuEnable(menuCode(MENU_GO, 1), !forwardDisabled);
+        for (int id : {GAD_RELOAD, GAD_HOME, GAD_BOOK}) guiGadgetEnable(id, true);
+        for (int item : {2, 3, 6}) guiMenuEnable(menuCode(MENU_GO, item), true);
+        guiGadgetEnable(GAD_STOP, false);
+        guiMenuEnable(menuCode(MENU_GO, 4), false);
+        guiSetPointer(POINTER_NORMAL);
+    }
+}
+
+// The shell's seam: the status line and the controls while the window is open, and
+// the window system's dialogs for the program (tests keep the scripted answers).
+void installBackend(bool window, bool dialogs) {
+    ShellBackend b;
+    if (window) {
+        b.showStatus = [](const std::string& s) { guiSetStatusText(s); };
+        b.lockControls = lockControls;
+    }
+    if (dialogs) {
+        b.requester = [](int kind, const std::string& title, const std::string& body,
+                         const std::vector<std::string>& buttons) {
+            return guiRequester(kind, title, body, buttons);
+        };
+        b.input = [](const std::string& title, const std::string& initial, int maxChars, std::string& out) {
+            InputSpec spec{title, initial, maxChars, text(48), text(50)};
+            return guiInput(spec, out);
+        };
+        b.file = [](bool save, const std::string& title, const std::string& drawer, const std::string& name) {
+            return guiFileRequest(save, title, drawer, name);
+        };
+        b.font = [](int kind, const std::string& title, std::string& family, int& height) {
+            return guiFontRequest(kind, title, text(49), family, height);
+        };
+        b.mode = [](const std::vector<std::string>& labels, int initial) {
+            return guiModeRequest("Farlander", text(49), labels, initial);
+        };
+    }
+    shellInstallBackend(std::move(b));
+}
+
+bool windowDialogs = false;
+
+}  // namespace
+
+std::vector<MenuEntry> menuTable() {
+    std::vector<MenuEntry> m;
+    auto title = [&](int menu, int id) { m.push_back(MenuEntry{menu, -1, -1, text(id)}); };
+    auto item = [&](int menu, int it, int id, char key = 0) {
+        MenuEntry e{menu, it, -1, text(id)};
+        e.key = key;
+        m.push_back(e);
+    };
+    auto separator = [&](int menu, int it) {
+        MenuEntry e{menu, it, -1, ""};
+        e.separator = true;
+        m.push_back(e);
+    };
+    auto sub = [&](int menu, int it, int s, const std::string& label, int group, bool checked) {
+        MenuEntry e{menu, it, s, label};
+        e.checkable = true;
+        e.radioGroup = group;
+        e.checked = checked;
+        m.push_back(e);
+    };
+    title(MENU_PROJECT, 7);
+    item(0, 0, 13);
+    item(0, 1, 14);
+    separator(0, 2);
+    item(0, 3, 15, '!');
+    item(0, 4, 16, '?');
+    item(0, 5, 17, 'Q');
+    title(MENU_EDIT, 8);
+    item(1, 0, 18, 'C');
+    item(1, 1, 19, 'V');
+    title(MENU_GO, 9);
+    item(2, 0, 20, 'B');
+    m.back().disabled = true;
+    item(2, 1, 21, 'F');
+    m.back().disabled = true;
+    item(2, 2, 22, 'H');
+    item(2, 3, 23, 'R');
+    item(2, 4, 24, 'S');
+    m.back().disabled = true;
+    separator(2, 5);
+    item(2, 6, 25);
+    title(MENU_BOOKMARKS, 10);
+    item(3, 0, 26, 'A');
+    item(3, 1, 27, 'K');
+    item(3, 2, 28, 'M');
+    title(MENU_SETTINGS, 11);
+    item(4, 0, 29);
+    item(4, 1, 30);
+    item(4, 2, 31);
+    m.back().checkable = true;
+    m.back().checked = settings.borderBlank != 0;
+    separator(4, 3);
+    item(4, 4, 32);
+    sub(4, 4, 0, text(33), 1, settings.usePropFont == 0);
+    sub(4, 4, 1, text(34), 1, settings.usePropFont == 1);
+    item(4, 5, 35);
+    item(4, 6, 36);
+    item(4, 7, 37);
+    separator(4, 8);
+    item(4, 9, 38);
+    for (int t = 0; t < THEME_COUNT; ++t) sub(4, 9, t, THEME_INFO[t].label, 2, settings.theme == t);
+    item(4, 10, 39);
+    m.back().disabled = settings.theme != THEME_CUSTOM;
+    separator(4, 11);
+    item(4, 12, 40);
+    static const char* const handlers[OPENURL_COUNT] = {"FTP", "Gopher", "HTTP", "HTTPS", "Mailto"};
+    for (int i = 0; i < OPENURL_COUNT; ++i) sub(4, 12, i, handlers[i], 0, settings.useOpenUrl[i] != 0);
+    separator(4, 13);
+    item(4, 14, 41);
+    m.back().checkable = true;
+    m.back().checked = settings.useGemProxy != 0;
+    separator(4, 15);
+    item(4, 16, 42);
+    return m;
+}
+
+ShellLayout computeLayout(const LayoutInput& in) {
+    ShellLayout l;
+    l.leftMargin = in.cw * 3 / 4;
+    l.rightMargin = in.cw * 3 / 4;
+    l.buttonGap = in.cw;
+    l.marginX = in.cw;
+    l.marginY = in.ch;
+    l.gadgetHeight = in.gh;
+    l.buttonHeight = in.gh + 4;
+    l.rowHeight = 2 * in.gh - (2 * in.gh - l.buttonHeight) / 2;
+    l.buttonTop = l.rowHeight - l.buttonHeight;
+    int32_t buttons = 0;
+    for (int i = 0; i < 6; ++i) {
+        l.buttonWidth[i] = in.buttonTextWidth[i] + in.mWidth;
+        buttons += l.buttonWidth[i];
+    }
+    l.urlTop = l.rowHeight + (2 * in.gh - l.buttonHeight) / 2;
+    l.scrollerWidth = in.cw * 2;
+    l.statusRowHeight = 2 * in.gh;
+    if (in.ownScreen && in.screenWidth < 85 * std::max(1, in.cw)) {
+        l.leftMargin /= 2;
+        l.rightMargin /= 2;
+        l.marginX /= 2;
+        l.marginY /= 2;
+    }
+    l.minWidth = l.leftMargin + l.rightMargin + buttons + 4 * l.buttonGap;
+    l.minHeight = 20 * in.ch;
+    return l;
+}
+
+std::vector<GadgetSpec> gadgetSpecs(const ShellLayout& l, const std::vector<std::string>& labels) {
+    const ViewMetrics& m = viewMetrics();
+    std::vector<GadgetSpec> g(GAD_COUNT);
+    int32_t x = l.leftMargin;
+    for (int i = 0; i < 6; ++i) {
+        g[i] = GadgetSpec{x, l.buttonTop, l.buttonWidth[i], l.buttonHeight,
+                          i < static_cast<int>(labels.size()) ? labels[i] : std::string(), false, 0};
+        x += l.buttonWidth[i] + l.buttonGap;
+    }
+    g[GAD_BACK].disabled = backDisabled != 0;
+    g[GAD_FORWARD].disabled = forwardDisabled != 0;
+    g[GAD_STOP].disabled = true;
+    int32_t wide = m.textWidth + 2 * m.marginX + 2 + l.scrollerWidth;
+    g[GAD_URL] = GadgetSpec{l.leftMargin, l.urlTop, wide, l.buttonHeight, {}, false, 318};
+    g[GAD_SCROLLER] = GadgetSpec{l.leftMargin + 2 * m.marginX + m.textWidth + 2, m.textTop - m.marginY,
+                                 l.scrollerWidth, m.textHeight + 2 * m.marginY, {}, false, 0};
+    int32_t gh = l.gadgetHeight;
+    g[GAD_STATUS] = GadgetSpec{l.leftMargin, m.textTop + m.textHeight + m.marginY + (2 * gh - l.buttonHeight) / 2,
+                               wide, l.buttonHeight, {}, false, 0};
+    return g;
+}
+
+void desktopWindowSize(const LayoutInput& in, int32_t& w, int32_t& h) {
+    ShellLayout l = computeLayout(in);
+    ViewMetrics& m = viewMetrics();
+    m.columns = 80;
+    m.rows = 25;
+    m.textWidth = 80 * m.charWidth;
+    m.textHeight = 25 * m.lineHeight;
+    auto size = [&] {
+        w = l.leftMargin + m.textWidth + 2 * l.marginX + 2 + l.scrollerWidth + l.rightMargin;
+        h = m.textTop + m.textHeight + l.marginY + l.statusRowHeight;
+    };
+    size();
+    if (w > in.screenWidth || h > in.screenHeight) {
+        if (w > in.screenWidth) computeTextWidth(in.screenWidth);
+        if (h > in.screenHeight) computeTextHeight(in.screenHeight);
+        size();
+    }
+}
+
+bool winInit() {
+    if (!guiReady() && !guiInit()) return false;
+    prefsMerge(startupScreenChoice);
+    if (!shell.signalMask) {
+        int bit = taskAllocSignal();
+        if (bit >= 0) shell.signalMask = uint32_t{1} << bit;
+    }
+    guiSetMessageSignal(taskCurrent(), shell.signalMask);
+    guiInstallWaitPump();
+    return true;
+}
+
+uint32_t windowSignalMask() {
+    return shell.signalMask;
+}
+
+bool winIsOpen() {
+    return shell.open;
+}
+
+const ShellLayout& shellLayout() {
+    return shell.layout;
+}
+
+int shellFixedFont() {
+    return shell.fixedFont;
+}
+int shellPropFont() {
+    return shell.propFont;
+}
+int shellGadgetFont() {
+    return shell.gadgetFont;
+}
+
+void shellReopenFonts() {
+    openFonts();
+}
+
+bool urlHandlerAvailable() {
+    if (shell.urlHandler < 0) {
+        shell.urlHandler = programOnPath("xdg-open") ? 1 : 0;
+    }
+    return shell.urlHandler == 1;
+}
+
+void setUrlHandlerAvailableForTesting(int available) {
+    shell.urlHandler = available;
+}
+
+bool winStart() {
+    if (!guiReady()) return false;
+    shell.buttonLabels.clear();
+    for (int id = 1; id <= 6; ++id) shell.buttonLabels.emplace_back(text(id));
+    openFonts();
+    computeFontMetrics();
+    shell.ownScreen = settings.useScreen != 0;
+    themePensSetUp(shell.ownScreen);
+
+    WindowSpec spec;
+    spec.ownScreen = shell.ownScreen;
+    spec.monitorId = settings.displayId;
+    int32_t screenW = settings.screenWidth, screenH = settings.screenHeight;
+    if (!shell.ownScreen) {
+        DesktopFacts desktop = desktopFacts();
+        screenW = desktop.width;
+        screenH = desktop.height;
+    }
+    LayoutInput in = layoutInput(shell.ownScreen, screenW, screenH);
+    shell.layout = computeLayout(in);
+    setFrame(shell.layout);
+    if (shell.ownScreen) {
+        spec.width = std::max(1, screenW);
+        spec.height = std::max(1, screenH);
+    } else {
+        int32_t w = 0, h = 0;
+        desktopWindowSize(in, w, h);
+        spec.width = std::max(1, std::min(w, std::max(1, screenW)));
+        spec.height = std::max(1, std::min(h, std::max(1, screenH)));
+        // Half and one and a half times the height of a title bar, as a window
+        // manager would place it.
+        spec.left = in.gh / 2;
+        spec.top = in.gh * 3 / 2;
+        spec.minWidth = shell.layout.minWidth;
+        spec.minHeight = shell.layout.minHeight;
+    }
+    if (!guiOpenWindow(spec)) return false;
+    shell.open = true;
+    computeTextWidth(guiWindowWidth());
+    computeTextHeight(guiWindowHeight());
+    guiFill(elementPens[PEN_BACKGROUND], 0, 0, guiWindowWidth() - 1, guiWindowHeight() - 1);
+    createGadgets();
+
+    std::vector<MenuEntry> menu = menuTable();
+    bool handler = urlHandlerAvailable();
+    if (!handler) std::fill(std::begin(settings.useOpenUrl), std::end(settings.useOpenUrl), 0);
+    for (MenuEntry& e : menu) {
+        if (e.menu != MENU_SETTINGS) continue;
+        if (e.item == 1 && e.sub < 0) e.disabled = !shell.ownScreen;
+        // No display system here has a border to blank.
+        if (e.item == 2 && e.sub < 0) e.disabled = true;
+        if (e.item == 12) {
+            e.disabled = !handler;
+            if (e.sub >= 0) e.checked = handler && settings.useOpenUrl[e.sub] != 0;
+        }
+    }
+    guiSetMenu(menu);
+    installBackend(true, windowDialogs);
+    viewReset();
+    return true;
+}
+
+void createGadgets() {
+    if (!shell.open) return;
+    std::vector<GadgetSpec> specs = gadgetSpecs(shell.layout, shell.buttonLabels);
+    guiCreateGadgets(specs, shell.layout.gadgetHeight);
+    guiScrollerSet(0, viewMetrics().rows, 0);
+}
+
+void winStop() {
+    if (!shell.open) {
+        themePensRelease();
+        return;
+    }
+    // Nothing may draw into a window that is gone.
+    installBackend(false, windowDialogs);
+    guiClearMenu();
+    themePensRelease();
+    guiFreeGadgets();
+    guiCloseWindow();
+    shell.open = false;
+}
+
+void winCleanUp() {
+    winStop();
+    closeFonts();
+    viewSetFonts(0, 0);
+    if (shell.signalMask) {
+        guiSetMessageSignal(nullptr, 0);
+        for (int bit = 0; bit < 32; ++bit)
+            if (shell.signalMask == (uint32_t{1} << bit)) taskFreeSignal(bit);
+        shell.signalMask = 0;
+    }
+    taskSetWaitPump(WaitPump{});
+}
+
+void setLinkPointer() {
+    guiSetPointer(POINTER_LINK);
+}
+
+void setNormalPointer() {
+    guiSetPointer(POINTER_NORMAL);
+}
+
+void clearProxyCheck() {
+    guiMenuCheck(menuCode(MENU_SETTINGS, 14), false);
+}
+
+void shellUseWindowDialogs() {
+    windowDialogs = true;
+    installBackend(shell.open, true);
+}
+
+int openScreenRequest() {
+    std::vector<MonitorInfo> monitors = guiMonitors();
+    std::vector<std::string> labels{text(57), text(58)};
+    std::vector<uint32_t> ids{0xFFFFFFFFu, 0xFFFFFFFEu};
+    for (const MonitorInfo& m : monitors) {
+        labels.push_back(m.name + " " + std::to_string(m.width) + "x" + std::to_string(m.height));
+        ids.push_back(m.id);
+    }
+    uint32_t initial = 0xFFFFFFFFu;
+    if (settings.useScreen)
+        initial = settings.displayId == settings.workbenchDisplayId ? 0xFFFFFFFEu : settings.displayId;
+    int initialIndex = 0;
+    for (size_t i = 0; i < ids.size(); ++i)
+        if (ids[i] == initial) initialIndex = static_cast<int>(i);
+    int chosen = requestMode(labels, initialIndex);
+    if (chosen < 0) return 0;
+    uint32_t id = ids[static_cast<size_t>(chosen)];
+    bool wasScreen = settings.useScreen != 0;
+    if (id == 0xFFFFFFFFu) {
+        if (!wasScreen) return 0;
+        settings.useScreen = 0;
+        return 1;
+    }
+    uint32_t before = settings.displayId;
+    if (id == 0xFFFFFFFEu) {
+        DesktopFacts desktop = desktopFacts();
+        settings.displayId = settings.workbenchDisplayId;
+        settings.screenWidth = desktop.width;
+        settings.screenHeight = desktop.height;
+    } else {
+        const MonitorInfo& m = monitors[static_cast<size_t>(chosen) - 2];
+        settings.displayId = m.id;
+        settings.screenWidth = m.width;
+        settings.screenHeight = m.height;
+    }
+    settings.useScreen = 1;
+    return !wasScreen || settings.displayId != before ? 1 : 0;
+}
+
+int openFontRequest(int kind) {
+    static const int titles[3] = {59, 60, 61};
+    if (kind < 0 || kind > 2) return 0;
+    FontSpec& font = kind == 0 ? settings.screenFont : kind == 1 ? settings.fixedFont : settings.propFont;
+    std::string family = font.name;
+    int height = font.height;
+    if (!requestFont(kind, text(titles[kind]), family, height)) return 0;
+    if (height < 1) height = 1;
+    if (height > 0xFFFF) height = 0xFFFF;
+    if (family.compare(0, FONT_NAME_MAX, font.name, std::min<size_t>(std::strlen(font.name), FONT_NAME_MAX)) == 0 &&
+        std::min<size_t>(family.size(), FONT_NAME_MAX) == std::min<size_t>(std::strlen(font.name), FONT_NAME_MAX) &&
+        height == font.height)
+        return 0;
+    fontSet(font, family.c_str(), static_cast<uint16_t>(height));
+    if (shell.open) openFonts();
+    return 1;
+}

@@ -1,0 +1,126 @@
+#include "support/window_fixture.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/app.h"
+#include "app/locale.h"
+#include "browser/commands.h"
+#include "browser/page.h"
+#include "identity/identity.h"
+#include "net/child.h"
+#include "net/exchange.h"
+#include "page/parser.h"
+#include "platform/gui.h"
+#include "platform/process.h"
+#include "settings/prefs.h"
+#include "settings/settings.h"
+#include "shell/window.h"
+#include "store/bookmarks.h"
+#include "store/cache.h"
+#include "store/history.h"
+
+namespace fs = std::filesystem;
+
+void WindowTest::SetUpTestSuite() {
+    ASSERT_TRUE(guiInit());
+}
+
+void WindowTest::SetUp() {
+    static int serial = 0;
+    home = (fs::temp_directory_path() / ("farlander-window-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                                         std::to_string(serial++)))
+               .string();
+    fs::remove_all(home);
+    fs::create_directories(home);
+    setEnvironment("FARLANDER_HOME", home);
+    headlessReset();
+    settings = Settings{};
+    loadedPrefs = LoadedPrefs{};
+    startupScreenChoice = 0;
+    setQuitFlag(false);
+    localeInit();
+    cacheInit();
+    historyInit();
+    bookmarkInit();
+    backDisabled = 1;
+    forwardDisabled = 1;
+    ASSERT_TRUE(winInit());
+    settings.useScreen = 0;
+    setUrlHandlerAvailableForTesting(1);
+    ASSERT_TRUE(winStart());
+    ASSERT_TRUE(pageOpen());
+}
+
+void WindowTest::TearDown() {
+    if (network) childCleanUp();
+    network = false;
+    pageClose();
+    winCleanUp();
+    guiDiscardMessages();
+    freePageLines();
+    freeIdentities();
+    bookmarkCleanup();
+    historyCleanup();
+    cacheCleanUp();
+    setQuitFlag(false);
+    startupScreenChoice = -1;
+    setUrlHandlerAvailableForTesting(-1);
+    headlessReset();
+    setEnvironment("FARLANDER_HOME", "");
+    std::error_code ignored;
+    fs::remove_all(home, ignored);
+}
+
+void WindowTest::startNetwork() {
+    ASSERT_TRUE(childInit());
+    network = true;
+    ASSERT_TRUE(childWaitReady());
+}
+
+bool WindowTest::runUntil(const std::function<bool()>& done, int timeoutMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int result = 0;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        runGUIStep(20, result);
+    }
+    return true;
+}
+
+bool WindowTest::settle(int timeoutMs) {
+    return runUntil([] { return !childFetchPending(); }, timeoutMs) && runUntil([] {
+               int result = 0;
+               return !runGUIStep(0, result);
+           });
+}
+
+void WindowTest::restartWindow() {
+    std::string address = currentPage() ? currentPage()->address.url : "";
+    pageClose();
+    winStop();
+    ASSERT_TRUE(winStart());
+    ASSERT_TRUE(pageOpen());
+    if (!address.empty()) loadPage(address.c_str());
+}
+
+std::string lineText(int i) {
+    const PageRecord* page = currentPage();
+    if (!page || i < 0 || i >= page->lineCount) return {};
+    return page->lines[i].text;
+}
+
+int lineStyle(int i) {
+    const PageRecord* page = currentPage();
+    if (!page || i < 0 || i >= page->lineCount) return -1;
+    return page->lines[i].style;
+}
+
+int findLine(const std::string& text) {
+    const PageRecord* page = currentPage();
+    if (!page) return -1;
+    for (int i = 0; i < page->lineCount; ++i)
+        if (std::string(page->lines[i].text).find(text) != std::string::npos) return i;
+    return -1;
+}

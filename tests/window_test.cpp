@@ -1,0 +1,264 @@
+// The window shell: the menu strip and gadgets against their tables, the layout, the
+// pens of the themes, the loading state, and the screen-mode and font requesters.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "page/linestyle.h"
+#include "platform/desktop.h"
+#include "platform/gui.h"
+#include "settings/settings.h"
+#include "settings/themes.h"
+#include "shell/shell.h"
+#include "shell/window.h"
+#include "support/window_fixture.h"
+#include "view/view.h"
+
+namespace {
+
+const MenuEntry* entry(const std::vector<MenuEntry>& menu, int m, int item, int sub = -1) {
+    for (const MenuEntry& e : menu)
+        if (e.menu == m && e.item == item && e.sub == sub) return &e;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_F(WindowTest, MenuStripMatchesItsTable) {
+    struct Row {
+        int menu, item, sub;
+        const char* label;
+        char key;
+        bool disabled;
+    };
+    // Desktop mode, default settings, a URL handler present.
+    const Row rows[] = {
+        {0, -1, -1, "Project", 0, false},
+        {0, 0, -1, "Save source...", 0, false},
+        {0, 3, -1, "About", '!', false},
+        {0, 4, -1, "Help", '?', false},
+        {0, 5, -1, "Quit", 'Q', false},
+        {1, 0, -1, "Copy URL", 'C', false},
+        {1, 1, -1, "Paste URL", 'V', false},
+        {2, 0, -1, "Back", 'B', true},
+        {2, 1, -1, "Forward", 'F', true},
+        {2, 2, -1, "Home", 'H', false},
+        {2, 3, -1, "Reload", 'R', false},
+        {2, 4, -1, "Stop", 'S', true},
+        {2, 6, -1, "History", 0, false},
+        {3, 0, -1, "Add", 'A', false},
+        {3, 1, -1, "View", 'K', false},
+        {3, 2, -1, "Manage", 'M', false},
+        {4, 1, -1, "Screen font...", 0, true},
+        {4, 2, -1, "Blank screen border", 0, true},
+        {4, 4, 0, "Fixed width only", 0, false},
+        {4, 4, 1, "Fixed + proportional", 0, false},
+        {4, 9, 4, "M\xC3\xB6rkbl\xC3\xA5", 0, false},
+        {4, 10, -1, "Edit custom theme...", 0, true},
+        {4, 12, 2, "HTTP", 0, false},
+        {4, 14, -1, "Use Farlander proxy", 0, false},
+        {4, 16, -1, "Save current settings...", 0, false},
+    };
+    std::vector<MenuEntry> menu = guiMenuEntries();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const MenuEntry* e = entry(menu, row.menu, row.item, row.sub);
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(e->label, row.label);
+        EXPECT_EQ(e->key, row.key);
+        if (row.item >= 0) {
+            EXPECT_EQ(guiMenuEnabled(menuCode(row.menu, row.item, row.sub)), !row.disabled);
+        }
+    }
+    for (auto [m, item] : {std::pair{0, 2}, {2, 5}, {4, 3}, {4, 15}}) {
+        const MenuEntry* separator = entry(menu, m, item);
+        ASSERT_NE(separator, nullptr);
+        EXPECT_TRUE(separator->separator);
+    }
+    // Radio groups and check marks follow the settings.
+    EXPECT_TRUE(guiMenuChecked(menuCode(4, 4, 0)));
+    EXPECT_FALSE(guiMenuChecked(menuCode(4, 4, 1)));
+    for (int t = 0; t < THEME_COUNT; ++t) EXPECT_EQ(guiMenuChecked(menuCode(4, 9, t)), t == THEME_DEFAULT);
+    EXPECT_EQ(menuCode(4, 9, 4), 4 + 9 * 32 + 4 * 2048);
+    EXPECT_EQ(menuCode(2, 3), 2 + 3 * 32 + 31 * 2048);
+}
+
+TEST_F(WindowTest, SettingsDecideChecksAfterARestart) {
+    settings.theme = THEME_CUSTOM;
+    settings.usePropFont = 1;
+    settings.useGemProxy = 1;
+    settings.useOpenUrl[OPENURL_HTTP] = 1;
+    restartWindow();
+    EXPECT_TRUE(guiMenuEnabled(menuCode(4, 10)));
+    EXPECT_TRUE(guiMenuChecked(menuCode(4, 9, THEME_CUSTOM)));
+    EXPECT_TRUE(guiMenuChecked(menuCode(4, 4, 1)));
+    EXPECT_TRUE(guiMenuChecked(menuCode(4, 14)));
+    EXPECT_TRUE(guiMenuChecked(menuCode(4, 12, 2)));
+
+    // Without a desktop URL handler the handler menu is off and its flags cleared.
+    setUrlHandlerAvailableForTesting(0);
+    restartWindow();
+    EXPECT_FALSE(guiMenuEnabled(menuCode(4, 12)));
+    EXPECT_FALSE(guiMenuChecked(menuCode(4, 12, 2)));
+    EXPECT_EQ(settings.useOpenUrl[OPENURL_HTTP], 0);
+}
+
+TEST_F(WindowTest, GadgetsInOrderWithTheirStates) {
+    const char* labels[] = {"Back", "Forward", "Reload", "Home", "Book", "Stop"};
+    const bool enabled[] = {false, false, true, true, true, false};
+    int right = 0;
+    for (int id = 0; id < 6; ++id) {
+        GadgetSpec g = guiGadgetGeometry(id);
+        EXPECT_EQ(guiGadgetText(id), labels[id]);
+        EXPECT_EQ(guiGadgetEnabled(id), enabled[id]) << id;
+        EXPECT_GT(g.left, right) << "buttons run left to right with gaps";
+        right = g.left + g.width;
+    }
+    const ViewMetrics& m = viewMetrics();
+    EXPECT_EQ(m.columns, 80);
+    EXPECT_EQ(m.rows, 25);
+    GadgetSpec url = guiGadgetGeometry(GAD_URL), scroller = guiGadgetGeometry(GAD_SCROLLER),
+               status = guiGadgetGeometry(GAD_STATUS);
+    EXPECT_EQ(url.width, m.textWidth + 2 * m.marginX + 2 + scroller.width);
+    EXPECT_EQ(status.width, url.width);
+    EXPECT_EQ(scroller.left + scroller.width, url.left + url.width);
+    EXPECT_EQ(scroller.top, m.textTop - m.marginY);
+    EXPECT_LE(status.top + status.height, guiWindowHeight());
+    EXPECT_LE(url.left + url.width, guiWindowWidth());
+    EXPECT_EQ(guiGadgetGeometry(GAD_URL).maxChars, 318);
+}
+
+TEST_F(WindowTest, LoadingStateLocksAndRestoresTheControls) {
+    guiGadgetEnable(GAD_BACK, true);
+    disableGuiBeforePageLoad();
+    for (int id : {GAD_BACK, GAD_FORWARD, GAD_RELOAD, GAD_HOME, GAD_BOOK}) EXPECT_FALSE(guiGadgetEnabled(id));
+    EXPECT_TRUE(guiGadgetEnabled(GAD_STOP));
+    EXPECT_TRUE(guiMenuEnabled(menuCode(2, 4)));
+    EXPECT_FALSE(guiMenuEnabled(menuCode(2, 6)));
+    EXPECT_EQ(guiPointer(), POINTER_BUSY);
+    enableGuiAfterPageLoad();
+    EXPECT_TRUE(guiGadgetEnabled(GAD_BACK));
+    EXPECT_FALSE(guiGadgetEnabled(GAD_FORWARD));
+    EXPECT_FALSE(guiGadgetEnabled(GAD_STOP));
+    EXPECT_TRUE(guiMenuEnabled(menuCode(2, 6)));
+    EXPECT_EQ(guiPointer(), POINTER_NORMAL);
+}
+
+TEST(ShellLayout, NarrowOwnScreenHalvesMarginsButNotGaps) {
+    LayoutInput in;
+    in.ownScreen = true;
+    in.cw = 8;
+    in.ch = 16;
+    in.gh = 14;
+    in.screenWidth = 84 * 8;
+    ShellLayout narrow = computeLayout(in);
+    in.screenWidth = 85 * 8;
+    ShellLayout wide = computeLayout(in);
+    EXPECT_EQ(wide.marginX, 8);
+    EXPECT_EQ(narrow.marginX, 4);
+    EXPECT_EQ(narrow.marginY, 8);
+    EXPECT_EQ(narrow.leftMargin, wide.leftMargin / 2);
+    EXPECT_EQ(narrow.buttonGap, wide.buttonGap);
+    EXPECT_EQ(narrow.scrollerWidth, 16);
+    EXPECT_EQ(wide.buttonHeight, 18);
+    EXPECT_EQ(wide.rowHeight, 2 * 14 - (2 * 14 - 18) / 2);
+}
+
+TEST_F(WindowTest, SmallDesktopClampsTheWindow) {
+    DesktopFacts small = desktopFacts();
+    small.width = 400;
+    small.height = 300;
+    setDesktopFactsForTesting(&small);
+    restartWindow();
+    setDesktopFactsForTesting(nullptr);
+    EXPECT_LE(guiWindowWidth(), 400);
+    EXPECT_LT(viewMetrics().columns, 80);
+    EXPECT_GE(viewMetrics().columns, 1);
+}
+
+TEST(Themes, PensOfTheThemes) {
+    ASSERT_TRUE(guiInit());
+    struct Row {
+        int theme;
+        PenRole role;
+        uint32_t rgb;
+    };
+    const Row rows[] = {
+        {THEME_DEFAULT, PEN_BACKGROUND, 0x000000}, {THEME_DEFAULT, PEN_TEXT, 0xBBBBBB},
+        {THEME_MORKBLA, PEN_BACKGROUND, 0x111166}, {THEME_MORKBLA, PEN_BADLINK, 0xFF2222},
+        {THEME_MORKBLA, PEN_LINKDOWN, 0x8888BB},   {THEME_MORKBLA, PEN_WEBDOWN, 0x8888BB},
+        {THEME_UCHU, PEN_TEXT, 0xCCCCCC},          {THEME_AQUA, PEN_GEMLINK, 0x2255AA},
+    };
+    for (bool own : {true, false}) {
+        for (const Row& row : rows) {
+            settings.theme = row.theme;
+            themePensSetUp(own);
+            EXPECT_EQ(guiPenColour(elementPens[row.role]), row.rgb) << row.theme << " " << row.role << " " << own;
+            themePensRelease();
+        }
+    }
+    settings.theme = THEME_DEFAULT;
+    themePensSetUp(true);
+    EXPECT_EQ(stylePens[STYLE_PROMPT_VISITED], elementPens[PEN_VISITED]);
+    EXPECT_EQ(stylePens[STYLE_MAILTO], elementPens[PEN_BADLINK]);
+    EXPECT_EQ(stylePens[STYLE_PREFORMAT], elementPens[PEN_PREFORMAT]);
+    themePensRelease();
+}
+
+TEST(Themes, DesktopPensAreSharedAndReleasedOnceEach) {
+    ASSERT_TRUE(guiInit());
+    int before = guiObtainedPenCount();
+    settings.theme = THEME_DORCHA;  // four palette entries share one colour
+    themePensSetUp(false);
+    EXPECT_EQ(guiObtainedPenCount(), before + 8);
+    EXPECT_EQ(elementPens[PEN_HEADING], elementPens[PEN_PREFORMAT]);
+    themePensRelease();
+    themePensRelease();
+    EXPECT_EQ(guiObtainedPenCount(), before);
+    settings.theme = THEME_DEFAULT;
+}
+
+TEST_F(WindowTest, ScreenModeRequester) {
+    uint32_t workbench = settings.workbenchDisplayId;
+    struct Row {
+        int useScreen;
+        uint32_t displayId;
+        int pick;  // 0 = "Use Workbench Window", 1 = "Clone Workbench Screen", 2 = first monitor, -1 cancel
+        int result;
+        int useScreenAfter;
+    };
+    uint32_t monitor = guiMonitors().at(0).id;
+    const Row rows[] = {
+        {0, workbench, 0, 0, 0}, {1, workbench, 0, 1, 0}, {0, workbench, 1, 1, 1},
+        {1, workbench, 1, 0, 1}, {1, 12345, 2, monitor != 12345 ? 1 : 0, 1}, {1, workbench, -1, 0, 1},
+    };
+    for (const Row& row : rows) {
+        settings.useScreen = row.useScreen;
+        settings.displayId = row.displayId;
+        headlessSetResponder([&](const ShellCall& call) {
+            ShellAnswer a;
+            if (call.what == ShellCall::MODE) a.button = row.pick;
+            return a;
+        });
+        EXPECT_EQ(openScreenRequest(), row.result) << row.useScreen << " pick " << row.pick;
+        EXPECT_EQ(settings.useScreen, row.useScreenAfter);
+    }
+    settings.useScreen = 0;
+}
+
+TEST_F(WindowTest, FontRequesterReportsOnlyChanges) {
+    std::string family = settings.fixedFont.name;
+    int height = settings.fixedFont.height;
+    int kindSeen = -1;
+    headlessSetResponder([&](const ShellCall& call) {
+        kindSeen = call.kind;
+        return ShellAnswer{height, family, false};
+    });
+    EXPECT_EQ(openFontRequest(1), 0);
+    EXPECT_EQ(kindSeen, 1);
+    height += 2;
+    EXPECT_EQ(openFontRequest(1), 1);
+    EXPECT_EQ(settings.fixedFont.height, height);
+    headlessSetResponder(nullptr);
+    EXPECT_EQ(openFontRequest(2), 0);
+}
