@@ -8,6 +8,12 @@
 #include "app/app.h"
 #include "net/exchange.h"
 #include "platform/spawn.h"
+#include "support/servers.h"
+#include "support/tls_server.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -92,8 +98,7 @@ TEST(Program, ExitCodesAndMessages) {
         std::string out;
         std::string err;
     } cases[] = {
-        {{}, 0, "", ""},
-        {{"SCREEN", "URL=gemini://h/"}, 0, "", ""},
+        {{"SCREEN", "URL=gemini://h/", "--bad"}, 20, VALID_ARGS, ""},
         {{"URL"}, 20, VALID_ARGS, ""},
         {{"--version"}, 0, "Farlander 0.11 (18.02.2024)\n", ""},
     };
@@ -106,6 +111,40 @@ TEST(Program, ExitCodesAndMessages) {
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
     }
+}
+
+TEST(Program, WithoutADisplayItSaysSo) {
+    ProgramResult r = runProgram({FARLANDER_BINARY},
+                                 {{"FARLANDER_HOME", testing::TempDir()},
+                                  {"QT_QPA_PLATFORM", ""},
+                                  {"DISPLAY", ""},
+                                  {"WAYLAND_DISPLAY", ""}});
+    EXPECT_EQ(r.exitCode, 20);
+    EXPECT_EQ(r.err, "Could not open: display\n");
+}
+
+TEST(Program, ShowsAPageAndQuitsOnABreakKeepingTheVisitedList) {
+    TlsServer server(TlsServerOptions{}, [](TlsServerConnection& connection) {
+        connection.server().base().record(connection.readLine());
+        connection.write("20 text/gemini\r\n# A real page\nServed to the program.\n");
+        connection.server().base().markEvent("served");
+    });
+    ASSERT_TRUE(server.ok());
+    fs::path home = fs::path(testing::TempDir()) / "farlander-program-test";
+    fs::remove_all(home);
+    fs::create_directories(home);
+    fs::path shot = home / "shot.png";
+    std::string url = "gemini://127.0.0.1:" + std::to_string(server.port()) + "/";
+    // The screenshot is written once the page is drawn; then the break comes.
+    ProgramResult r = runProgram({FARLANDER_BINARY, "URL=" + url},
+                                 {{"FARLANDER_HOME", home.string()}, {"FARLANDER_SCREENSHOT", shot.string()}},
+                                 {}, 60000, [&] { return fs::exists(shot); });
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 20) << r.err;
+    EXPECT_EQ(server.base().records().size(), 1u);
+    std::string visited = readWholeFile((home / "prefs" / "visited.txt").string());
+    EXPECT_EQ(visited, url + "\n");
+    fs::remove_all(home);
 }
 
 TEST(Program, FatalErrorReportsAndClosesEverything) {

@@ -1,6 +1,7 @@
 #include "app/app.h"
 
 #include <array>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,7 +9,22 @@
 
 #include "app/dump.h"
 #include "app/locale.h"
+#include "browser/commands.h"
+#include "browser/page.h"
+#include "identity/identity.h"
+#include "net/child.h"
 #include "net/exchange.h"
+#include "page/parser.h"
+#include "platform/gui.h"
+#include "platform/process.h"
+#include "platform/task.h"
+#include "settings/prefs.h"
+#include "shell/shell.h"
+#include "shell/window.h"
+#include "store/bookmarks.h"
+#include "store/cache.h"
+#include "store/history.h"
+#include "view/view.h"
 
 const char* const VERSION_TAG = "$VER: Farlander 0.11 [OS4] (18.02.2024)";
 
@@ -51,6 +67,11 @@ const char* keywordValue(const char* arg, std::string_view keyword) {
 }
 
 bool started = false;  // something was opened that cleanUp must close
+
+std::string& restartAddress() {
+    static std::string address;
+    return address;
+}
 
 }  // namespace
 
@@ -122,7 +143,21 @@ int readCliArgs(int argc, const char* const* argv) {
 void cleanUp() {
     fetchExchange().quitRequested = true;
     if (!started) return;
+    // The page on show goes the way a window restart takes it.
+    if (currentPage()) {
+        if (winIsOpen()) disableGuiBeforePageLoad();
+        pageClose();
+    }
+    winCleanUp();
+    bookmarkCleanup();
+    historyCleanup();
+    freePageLines();
     localeCleanup();
+    freeIdentities();
+    childCleanUp();
+    cacheCleanUp();
+    stopBreakWatcher();
+    guiCleanUp();
     started = false;
 }
 
@@ -132,6 +167,75 @@ int fatalError(const char* what) {
     cleanUp();
     return RETURN_FAIL;
 }
+
+namespace {
+
+bool screenshotTaken = false;
+
+// FARLANDER_SCREENSHOT=file: once the first page is drawn, the window goes to file
+// (for the documentation and the program's own tests).
+void takeScreenshot(const char* path) {
+    int ignored = 0;
+    while (!quitFlag() && (childFetchPending() || !currentPage() || !currentPage()->source))
+        runGUIStep(50, ignored);
+    for (int i = 0; i < 5; ++i) guiProcessEvents();
+    // Whoever waits for the file sees it whole.
+    std::string part = std::string(path) + ".part";
+    if (guiGrab(part.c_str())) std::rename(part.c_str(), path);
+}
+
+// The window restart loop: open the window, show the address, run the event loop,
+// close the window; again while the loop asks for a restart.
+int windowLoop() {
+    FetchExchange& exchange = fetchExchange();
+    static bool firstPass = true;
+    int result = RETURN_OK;
+    do {
+        if (!winStart()) {
+            return fatalError("window");
+        }
+        // Controls left locked by the last window come back; a fetch still under way
+        // locks the new ones again, so Stop works there too.
+        enableGuiAfterPageLoad();
+        if (childFetchPending()) disableGuiBeforePageLoad();
+        if (!pageOpen()) {
+            showError(getString(125));
+            setQuitFlag(true);
+        }
+        if (childRunning() && !quitFlag()) {
+            std::string address = firstPass ? std::string(exchange.request.url) : restartAddress();
+            if (firstPass) {
+                firstPass = false;
+                if (address == "HOME") {
+                    loadPage(address.c_str());
+                    childWaitReady();
+                } else {
+                    clearTerm();
+                    childWaitReady();
+                    loadPage(address.c_str());
+                }
+            } else {
+                loadPage(address.c_str());
+            }
+        }
+        if (const char* shot = std::getenv("FARLANDER_SCREENSHOT"); shot && *shot && !screenshotTaken) {
+            screenshotTaken = true;
+            takeScreenshot(shot);
+        }
+        result = runGUI();
+        if (currentPage()) {
+            disableGuiBeforePageLoad();
+            // The address is shown again after the restart. It is kept here rather than
+            // in the exchange's request, which a fetch still under way owns.
+            restartAddress() = currentPage()->address.url;
+            pageClose();
+        }
+        winStop();
+    } while (result == GUI_RESTART);
+    return result;
+}
+
+}  // namespace
 
 int appMain(int argc, const char* const* argv) {
     if (dumpRequested(argc, argv)) {
@@ -146,11 +250,23 @@ int appMain(int argc, const char* const* argv) {
     if (args != ARGS_CONTINUE) return args;
 
     started = true;
+    prefsLoad();
+    cacheInit();
+    historyInit();
+    if (!childInit()) return fatalError("child process");
+    bookmarkInit();
+    loadIdentities();
     localeInit();
+    if (!winInit()) return fatalError("display");
+    shellUseWindowDialogs();
+    // Ctrl-C, SIGTERM and SIGHUP: the GUI task's break, which also closes an open dialog.
+    TaskHandle gui = taskCurrent();
+    startBreakWatcher([gui] {
+        taskSendSignal(gui, TASK_BREAK_MASK);
+        guiWakeForBreak();
+    });
 
-    // The window and the network come with their modules; until then the program
-    // starts up and shuts down again.
-    int result = RETURN_OK;
+    int result = windowLoop();
     cleanUp();
     return result;
 }

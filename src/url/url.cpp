@@ -143,12 +143,17 @@ const char* decimalText(int64_t value, int* length) {
 }
 
 int encodeQuery(char* s) {
+    return encodeQueryWithin(s, PATH_MAX_LEN);
+}
+
+int encodeQueryWithin(char* s, int limit) {
     if (s == nullptr) return 0;
-    const int inLength = boundedLength(s, PATH_MAX_LEN);
+    if (limit > URL_MAX) limit = URL_MAX;
+    const int inLength = boundedLength(s, limit);
     const char* question = static_cast<const char*>(std::memchr(s, '?', static_cast<size_t>(inLength)));
     if (question == nullptr) return static_cast<int>(std::strlen(s));
 
-    char out[PATH_MAX_LEN + 1];
+    char out[URL_MAX + 1];
     int o = 0;
     int i = 0;
     const int queryStart = static_cast<int>(question - s) + 1;
@@ -179,10 +184,10 @@ int encodeQuery(char* s) {
                 break;
         }
         if (code != nullptr) {
-            if (o + 3 >= PATH_MAX_LEN) continue;
+            if (o + 3 >= limit) continue;
             std::memcpy(out + o, code, 3);
             o += 3;
-        } else if (o < PATH_MAX_LEN) {
+        } else if (o < limit) {
             out[o++] = s[i];
         }
     }

@@ -77,6 +77,9 @@ const char* decimalText(int64_t value, int* length);
 
 // In-place encoders and decoders; s must hold at least PATH_MAX_LEN + 1 bytes.
 int encodeQuery(char* s);
+// The same with the output capped at limit characters (at most URL_MAX); s must hold
+// limit + 1 bytes.
+int encodeQueryWithin(char* s, int limit);
 void decodeSelector(char* s);
 
 // LineStyle codes produced by resolveLink (the page model owns the full list).

@@ -1,0 +1,261 @@
+// The browser end to end, in-process: the real window offscreen, the network task,
+// the local test servers, and every dialog answered by a script.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "browser/commands.h"
+#include "browser/page.h"
+#include "identity/identity.h"
+#include "net/child.h"
+#include "net/exchange.h"
+#include "page/linestyle.h"
+#include "page/parser.h"
+#include "platform/gui.h"
+#include "settings/settings.h"
+#include "settings/themes.h"
+#include "shell/shell.h"
+#include "shell/window.h"
+#include "store/history.h"
+#include "store/visited.h"
+#include "support/servers.h"
+#include "support/tls_server.h"
+#include "support/window_fixture.h"
+#include "view/view.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string pathOf(const std::string& requestLine) {
+    std::string line = requestLine.substr(0, requestLine.find('\r'));
+    size_t hostStart = line.find("://");
+    size_t slash = hostStart == std::string::npos ? std::string::npos : line.find('/', hostStart + 3);
+    return slash == std::string::npos ? "/" : line.substr(slash);
+}
+
+std::string longPage() {
+    std::string body = "20 text/gemini\r\n# Long\n=> /second the second page\n";
+    for (int i = 0; i < 300; ++i) body += "row " + std::to_string(i) + "\n";
+    return body;
+}
+
+// A small capsule: each path answers one reply.
+void capsule(TlsServerConnection& connection) {
+    std::string line = connection.readLine();
+    connection.server().base().record(line);
+    std::string path = pathOf(line);
+    std::string reply;
+    if (path == "/") {
+        reply = "20 text/gemini\r\n# Welcome\nhello from the capsule\n=> /second the second page\n";
+    } else if (path == "/second") {
+        reply = "20 text/gemini\r\nthis is the second page\n";
+    } else if (path == "/long") {
+        reply = longPage();
+    } else if (path == "/ask") {
+        reply = "10 Your name?\r\n";
+    } else if (path.rfind("/ask?", 0) == 0) {
+        reply = "20 text/gemini\r\nanswer was " + path.substr(5) + "\n";
+    } else if (path.rfind("/r", 0) == 0) {
+        reply = "30 /r" + std::to_string(std::stoi(path.substr(2)) + 1) + "\r\n";
+    } else if (path == "/file.bin") {
+        reply = "20 application/octet-stream\r\n" + testBinary(70000, 3);
+    } else if (path == "/private") {
+        reply = connection.peerCommonName().empty() ? "60 Certificate needed\r\n"
+                                                    : "20 text/gemini\r\nhello " + connection.peerCommonName() + "\n";
+    } else if (path == "/never") {
+        connection.readLine();  // waits until the client goes
+        return;
+    } else {
+        reply = "51 Not found\r\n";
+    }
+    connection.write(reply);
+}
+
+std::string local(const char* scheme, int port, const std::string& rest) {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + rest;
+}
+
+}  // namespace
+
+class BrowserTest : public WindowTest {
+  protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        startNetwork();
+        TlsServerOptions options;
+        options.requestClientCertificate = true;
+        server = std::make_unique<TlsServer>(options, capsule);
+        ASSERT_TRUE(server->ok());
+        if (!fetchExchange().tlsAvailable.load()) GTEST_SKIP() << "no TLS";
+    }
+    void TearDown() override {
+        if (server) server->stop();
+        WindowTest::TearDown();
+    }
+    std::string url(const std::string& path) { return local("gemini", server->port(), path); }
+    // Loads url and waits until the fetch and what follows it are done.
+    void open(const std::string& address) {
+        loadPage(address.c_str());
+        ASSERT_TRUE(settle());
+    }
+    std::unique_ptr<TlsServer> server;
+};
+
+TEST_F(BrowserTest, TypedAddressLinkClickBackAndForward) {
+    guiSimulateUrlTyping(url("/"), true);
+    ASSERT_TRUE(runUntil([] { return findLine("hello from the capsule") >= 0; }));
+    EXPECT_EQ(guiGadgetText(GAD_URL), url("")) << "a bare / is not shown";
+    int link = findLine("the second page");
+    ASSERT_GE(link, 0);
+    EXPECT_EQ(lineStyle(link), STYLE_LINK);
+
+    // Click the link row.
+    const ViewMetrics& m = viewMetrics();
+    int x = m.textLeft + 3 * m.charWidth + 2, y = m.textTop + (link - viewState().topLine) * m.lineHeight + 2;
+    guiSimulateMouse(WMSG_MOUSEBUTTONS, SELECTDOWN, x, y);
+    guiSimulateMouse(WMSG_MOUSEBUTTONS, SELECTUP, x, y);
+    ASSERT_TRUE(runUntil([] { return findLine("this is the second page") >= 0; }));
+    EXPECT_TRUE(guiGadgetEnabled(GAD_BACK));
+    EXPECT_FALSE(guiGadgetEnabled(GAD_FORWARD));
+
+    guiSimulateKey(KEY_LEFT, QUAL_ALT);
+    ASSERT_TRUE(runUntil([] { return findLine("hello from the capsule") >= 0; }));
+    EXPECT_EQ(lineStyle(findLine("the second page")), STYLE_VISITED) << "the followed link is visited now";
+    EXPECT_FALSE(guiGadgetEnabled(GAD_BACK));
+    EXPECT_TRUE(guiGadgetEnabled(GAD_FORWARD));
+    guiSimulateButton(GAD_FORWARD);
+    ASSERT_TRUE(runUntil([] { return findLine("this is the second page") >= 0; }));
+    EXPECT_EQ(historyCount(), 2u);
+}
+
+TEST_F(BrowserTest, ReadingPositionSurvivesBackForwardAndReload) {
+    open(url("/long"));
+    scrollDown(120, true);
+    int32_t saved = currentEntry()->savedLine;
+    ASSERT_GT(saved, 0);
+    open(url("/second"));
+    EXPECT_EQ(viewState().topLine, 0);
+    goBack();
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(currentPage()->lines[viewState().topLine].sourceLine, saved);
+    int served = static_cast<int>(server->base().records().size());
+    guiSimulateMenu(menuCode(MENU_GO, 3));  // Reload: fetched again, same place
+    ASSERT_TRUE(runUntil([&] { return static_cast<int>(server->base().records().size()) > served; }));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(currentPage()->lines[viewState().topLine].sourceLine, saved);
+}
+
+TEST_F(BrowserTest, InputPromptComposesTheQuery) {
+    std::string prompt;
+    headlessSetResponder([&](const ShellCall& call) {
+        ShellAnswer a;
+        if (call.what == ShellCall::INPUT) {
+            prompt = call.title;
+            a.text = "h\xC3\xA9 l%o?";
+        }
+        return a;
+    });
+    open(url("/ask"));
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(prompt, "Your name?");
+    EXPECT_EQ(currentPage()->address.url, url("/ask?h%c3%a9%20l%25o%3f"));
+    EXPECT_GE(findLine("answer was h%c3%a9%20l%25o%3f"), 0);
+}
+
+TEST_F(BrowserTest, RedirectsStopAtTheThird) {
+    open(url("/r1"));
+    ASSERT_TRUE(settle());
+    EXPECT_GE(findLine("Too many redirects"), 0);
+    EXPECT_EQ(currentPage()->address.url, url("/r3"));
+    EXPECT_EQ(server->base().records().size(), 3u);
+}
+
+TEST_F(BrowserTest, CertificateRequestCreatesAnIdentity) {
+    headlessSetResponder([](const ShellCall& call) {
+        ShellAnswer a;
+        if (call.what == ShellCall::REQUESTER && call.buttons.size() == 3) a.button = 1;  // Edit CN
+        if (call.what == ShellCall::INPUT) a.text = "tester";
+        return a;
+    });
+    open(url("/private"));
+    ASSERT_TRUE(settle());
+    EXPECT_GE(findLine("hello tester"), 0);
+    EXPECT_EQ(server->lastPeerCommonName(), "tester");
+}
+
+TEST_F(BrowserTest, DownloadAcceptedAndDeclined) {
+    fs::path target = fs::path(home) / "saved.bin";
+    open(url("/"));
+    for (bool accept : {false, true}) {
+        headlessSetResponder([&](const ShellCall& call) {
+            ShellAnswer a;
+            if (call.what == ShellCall::SAVE_FILE && accept) a.text = target.string();
+            return a;
+        });
+        open(url("/file.bin"));
+        EXPECT_GE(findLine("hello from the capsule"), 0) << "the page on show stays";
+        EXPECT_EQ(isVisited(url("/file.bin")), accept);
+    }
+    std::string saved = readWholeFile(target.string());
+    EXPECT_EQ(saved.size(), 70000u);
+    EXPECT_TRUE(saved == testBinary(70000, 3)) << "the file holds what the server sent";
+}
+
+TEST_F(BrowserTest, StopEndsASilentServerAndTheNextLoadWorks) {
+    open(url("/"));
+    loadPage(url("/never").c_str());
+    ASSERT_TRUE(runUntil([&] { return server->base().records().size() >= 2; }));
+    EXPECT_TRUE(guiGadgetEnabled(GAD_STOP));
+    guiSimulateButton(GAD_STOP);
+    ASSERT_TRUE(runUntil([] { return !childFetchPending(); }, 2000));
+    EXPECT_EQ(currentStatus(), "Stopped");
+    EXPECT_GE(findLine("hello from the capsule"), 0);
+    EXPECT_FALSE(guiGadgetEnabled(GAD_STOP));
+    open(url("/second"));
+    EXPECT_GE(findLine("this is the second page"), 0);
+}
+
+TEST_F(BrowserTest, ThemeChangeRestartsTheWindowOnTheSamePage) {
+    open(url("/second"));
+    guiSimulateMenu(menuCode(MENU_SETTINGS, 9, THEME_UCHU));
+    int result = 0;
+    ASSERT_TRUE(runUntil([&] {
+        runGUIStep(0, result);
+        return result == GUI_RESTART;
+    }));
+    EXPECT_EQ(settings.theme, THEME_UCHU);
+    restartWindow();
+    ASSERT_TRUE(settle());
+    EXPECT_GE(findLine("this is the second page"), 0);
+    EXPECT_TRUE(guiMenuChecked(menuCode(MENU_SETTINGS, 9, THEME_UCHU)));
+}
+
+TEST_F(BrowserTest, GopherSearchAndSpartanPromptAndUpload) {
+    TestServer gopher(gopherHandler());
+    TestServer spartan(spartanEchoHandler());
+    fs::path upload = fs::path(home) / "up.txt";
+    std::ofstream(upload) << "file body";
+    int spartanChoice = 1;
+    headlessSetResponder([&](const ShellCall& call) {
+        ShellAnswer a;
+        if (call.what == ShellCall::INPUT) a.text = call.maxChars == 253 ? "two words" : "typed \xC3\xA9";
+        if (call.what == ShellCall::REQUESTER) a.button = spartanChoice == 1 ? 0 : 1;
+        if (call.what == ShellCall::UPLOAD_FILE) a.text = upload.string();
+        return a;
+    });
+    handleGopherSearch(local("gopher", gopher.port(), "/7/search").c_str());
+    ASSERT_TRUE(settle());
+    ASSERT_FALSE(gopher.records().empty());
+    EXPECT_EQ(gopher.records().back(), "/search\ttwo words\r\n");
+
+    handleSpartanPrompt(local("spartan", spartan.port(), "/echo").c_str());
+    ASSERT_TRUE(settle());
+    EXPECT_GE(findLine("typed \xE9"), 0) << "sent as UTF-8, shown transliterated";
+    spartanChoice = 0;
+    handleSpartanPrompt(local("spartan", spartan.port(), "/echo").c_str());
+    ASSERT_TRUE(settle());
+    EXPECT_GE(findLine("received 9 bytes"), 0);
+    EXPECT_EQ(spartan.records().back(), "127.0.0.1 /echo 9\r\n");
+}
