@@ -1,7 +1,9 @@
 // Command line, start-up and shutdown of the program.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -145,6 +147,35 @@ TEST(Program, ShowsAPageAndQuitsOnABreakKeepingTheVisitedList) {
     std::string visited = readWholeFile((home / "prefs" / "visited.txt").string());
     EXPECT_EQ(visited, url + "\n");
     fs::remove_all(home);
+}
+
+TEST(Program, ABreakEndsAFetchOrAnOpenDialog) {
+    // A server that never answers, and one that asks for input (the program then
+    // sits in its input dialog): either way a break ends the program with 20.
+    for (std::string reply : {std::string(), std::string("10 Your name?\r\n")}) {
+        TlsServer server(TlsServerOptions{}, [reply](TlsServerConnection& connection) {
+            connection.server().base().record(connection.readLine());
+            if (!reply.empty()) connection.write(reply);
+            connection.server().base().markEvent("asked");
+            if (reply.empty()) connection.readLine();  // silent until the program goes
+        });
+        ASSERT_TRUE(server.ok());
+        fs::path home = fs::path(testing::TempDir()) / "farlander-program-break";
+        fs::remove_all(home);
+        std::string url = "gemini://127.0.0.1:" + std::to_string(server.port()) + "/";
+        std::optional<std::chrono::steady_clock::time_point> asked;
+        ProgramResult r = runProgram({FARLANDER_BINARY, url}, {{"FARLANDER_HOME", home.string()}}, {}, 30000, [&] {
+            if (!asked && server.base().waitForEvent("asked", 1, 0)) asked = std::chrono::steady_clock::now();
+            // A moment for the dialog to open.
+            return asked && std::chrono::steady_clock::now() > *asked + std::chrono::milliseconds(300);
+        });
+        EXPECT_FALSE(r.timedOut) << reply;
+        EXPECT_EQ(r.exitCode, 20) << r.err;
+        if (!reply.empty()) {
+            EXPECT_EQ(readWholeFile((home / "prefs" / "visited.txt").string()), url + "\n");
+        }
+        fs::remove_all(home);
+    }
 }
 
 TEST(Program, FatalErrorReportsAndClosesEverything) {

@@ -64,6 +64,14 @@ void capsule(TlsServerConnection& connection) {
     } else if (path == "/private") {
         reply = connection.peerCommonName().empty() ? "60 Certificate needed\r\n"
                                                     : "20 text/gemini\r\nhello " + connection.peerCommonName() + "\n";
+    } else if (path == "/big") {
+        std::string body = "20 text/gemini\r\n";
+        while (body.size() < 30u * 1024 * 1024) body += "A line of a very large page, long enough to wrap once at eighty columns or so.\n";
+        reply = body;
+    } else if (path == "/oneline") {
+        reply = "20 text/gemini\r\n" + std::string(5u * 1024 * 1024, 'w') + "\n";
+    } else if (path == "/binary") {
+        reply = "20 text/gemini\r\n" + testBinary(200000, 9);
     } else if (path == "/never") {
         connection.readLine();  // waits until the client goes
         return;
@@ -230,6 +238,35 @@ TEST_F(BrowserTest, ThemeChangeRestartsTheWindowOnTheSamePage) {
     ASSERT_TRUE(settle());
     EXPECT_GE(findLine("this is the second page"), 0);
     EXPECT_TRUE(guiMenuChecked(menuCode(MENU_SETTINGS, 9, THEME_UCHU)));
+}
+
+TEST_F(BrowserTest, HugeAndOddPagesAreShownAndStayScrollable) {
+    struct Case {
+        const char* path;
+        int minLines;
+    };
+    for (Case c : {Case{"/big", 300000}, Case{"/oneline", 5 * 1024 * 1024 / 80}, Case{"/binary", 100}}) {
+        SCOPED_TRACE(c.path);
+        loadPage(url(c.path).c_str());
+        // The window keeps answering while the page comes: a scroll of the page on
+        // show goes through at once.
+        guiSimulateKey(KEY_DOWN, 0);
+        ASSERT_TRUE(settle(60000));
+        EXPECT_EQ(currentPage()->address.url, url(c.path));
+        EXPECT_GE(currentPage()->lineCount, c.minLines);
+        scrollDown(viewMetrics().rows - 1, true);
+        EXPECT_EQ(viewState().topLine, viewMetrics().rows - 1);
+    }
+    TestServer gopher([](TestConnection& connection) {
+        connection.readLine();
+        std::string menu;
+        for (int i = 0; i < 100000; ++i)
+            menu += "0Item " + std::to_string(i) + "\t/item" + std::to_string(i) + "\t127.0.0.1\t70\r\n";
+        connection.send(menu + ".\r\n");
+    });
+    loadPage(local("gopher", gopher.port(), "/1/").c_str());
+    ASSERT_TRUE(settle(60000));
+    EXPECT_GE(currentPage()->linkCount, 100000);
 }
 
 TEST_F(BrowserTest, GopherSearchAndSpartanPromptAndUpload) {

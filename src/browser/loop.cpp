@@ -144,5 +144,8 @@ int runGUI() {
     if (quitFlag()) return GUI_QUIT;
     int result = GUI_QUIT;
     while (!quitFlag() && result != GUI_RESTART) runGUIStep(-1, result);
+    // A break that closed a dialog (which then set the quit flag) still ends the
+    // program as a break.
+    if (taskClearSignals(TASK_BREAK_MASK) & TASK_BREAK_MASK) result = GUI_BREAK;
     return result;
 }

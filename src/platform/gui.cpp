@@ -373,6 +373,12 @@ int guiObtainedPenCount() {
 
 uint32_t guiPenColour(int pen) {
     GuiState& s = guiState();
+    if (pen == PEN_WINDOW_BACKGROUND) {
+        if (s.registersForInterface) return colour24(s.registers[0]);
+        QWidget* widget = s.window ? static_cast<QWidget*>(s.window.get()) : nullptr;
+        QPalette palette = widget ? widget->palette() : QApplication::palette();
+        return palette.color(QPalette::Window).rgb() & 0xFFFFFFu;
+    }
     if (pen >= 0 && pen < 8) return colour24(s.registers[static_cast<size_t>(pen)]);
     auto it = s.obtained.find(pen);
     return it == s.obtained.end() ? 0 : it->second.colour;

@@ -69,6 +69,9 @@ int guiObtainPen(uint32_t rgb12);
 void guiReleasePen(int pen);
 // How many counts the pens obtained with guiObtainPen hold in all (tests).
 int guiObtainedPenCount();
+// The window's own background (the desktop's window colour, or register 0 on an own
+// screen), usable wherever a pen is.
+inline constexpr int PEN_WINDOW_BACKGROUND = -1;
 // The 24-bit colour a pen stands for now (0xRRGGBB).
 uint32_t guiPenColour(int pen);
 // The window's interface colours on an own screen: registers 0-3 as background,

@@ -383,7 +383,7 @@ bool winStart() {
     shell.open = true;
     computeTextWidth(guiWindowWidth());
     computeTextHeight(guiWindowHeight());
-    guiFill(elementPens[PEN_BACKGROUND], 0, 0, guiWindowWidth() - 1, guiWindowHeight() - 1);
+    guiFill(PEN_WINDOW_BACKGROUND, 0, 0, guiWindowWidth() - 1, guiWindowHeight() - 1);
     createGadgets();
 
     std::vector<MenuEntry> menu = menuTable();

@@ -99,12 +99,18 @@ void viewReset() {
     state.topLine = keepTop;
 }
 
+// Outline fonts advance by fractions of a pixel: the width of the sample is rounded
+// up to whole pixels per character, so that a line of `columns` characters always
+// fits the text area.
+int32_t sampleWidth(int font) {
+    return (guiTextLength(font, METRICS_SAMPLE, sizeof METRICS_SAMPLE - 1) + 29) / 30;
+}
+
 void computeFontMetrics() {
-    const size_t sampleLength = sizeof METRICS_SAMPLE - 1;
     metrics.lineHeight = std::max(1, guiFontHeight(fixedFontHandle));
-    metrics.charWidth = std::max(1, guiTextLength(fixedFontHandle, METRICS_SAMPLE, sampleLength) / 30);
+    metrics.charWidth = std::max(1, sampleWidth(fixedFontHandle));
     if (settings.usePropFont && propFontHandle) {
-        int32_t prop = guiTextLength(propFontHandle, METRICS_SAMPLE, sampleLength) / 30;
+        int32_t prop = sampleWidth(propFontHandle);
         metrics.charWidth = std::max(metrics.charWidth, prop);
         metrics.lineHeight = std::max(metrics.lineHeight, guiFontHeight(propFontHandle));
     }
@@ -341,7 +347,7 @@ void handleTextMouse(int32_t x, int32_t y, int32_t code) {
 }
 
 void resizeWindow() {
-    guiFill(background(), 0, 0, guiWindowWidth() - 1, guiWindowHeight() - 1);
+    guiFill(PEN_WINDOW_BACKGROUND, 0, 0, guiWindowWidth() - 1, guiWindowHeight() - 1);
     computeTextWidth(guiWindowWidth());
     computeTextHeight(guiWindowHeight());
     int32_t back = guiGadgetEnabled(GAD_BACK) ? 0 : 1;
