@@ -262,3 +262,13 @@ TEST_F(WindowTest, FontRequesterReportsOnlyChanges) {
     headlessSetResponder(nullptr);
     EXPECT_EQ(openFontRequest(2), 0);
 }
+
+TEST(InputWindow, FieldWidthBetweenItsMinimumAndTheScreen) {
+    ASSERT_TRUE(guiInit());
+    int minimum = guiInputFieldWidth("", "Cancel");
+    EXPECT_EQ(guiInputFieldWidth("Search...", "Cancel"), minimum) << "a short title keeps the minimum";
+    int wide = guiInputFieldWidth(std::string(400, 'W'), "Cancel");
+    EXPECT_GT(wide, minimum);
+    EXPECT_LT(wide, guiMonitors().at(0).width) << "never wider than the screen";
+    EXPECT_GT(guiInputFieldWidth("", std::string(60, 'C')), minimum) << "room for both buttons";
+}

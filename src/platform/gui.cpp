@@ -402,6 +402,12 @@ void guiApplyInterfacePalette() {
         palette.setColor(QPalette::Light, colour(2));
         palette.setColor(QPalette::Button, colour(2));
         palette.setColor(QPalette::Highlight, colour(3));
+        // Disabled controls: their text halfway between background and text.
+        QColor back = colour(0), front = colour(1);
+        QColor dim((back.red() + front.red()) / 2, (back.green() + front.green()) / 2,
+                   (back.blue() + front.blue()) / 2);
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            palette.setColor(QPalette::Disabled, role, dim);
     }
     s.window->setPalette(palette);
     for (const auto& menu : s.menus)

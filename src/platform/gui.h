@@ -243,7 +243,12 @@ struct InputSpec {
     std::string okLabel, cancelLabel;
 };
 // One-line input; text receives the answer (empty when cancelled). True on a break.
+// The window is centred over the main window, 4/10 down its free height.
 bool guiInput(const InputSpec& spec, std::string& text);
+// The input field's width for a title, in the dialog's font with "M" width mw and
+// the cancel button's width bw = 3/2 of its label: the largest of the title's width
+// less 2 mw, 16 mw and 2 bw + mw, but at most the screen's width less 2 mw.
+int guiInputFieldWidth(const std::string& title, const std::string& cancelLabel);
 // A file requester; the chosen path, or empty.
 std::string guiFileRequest(bool save, const std::string& title, const std::string& drawer,
                            const std::string& initialName);

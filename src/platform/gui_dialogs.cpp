@@ -92,7 +92,7 @@ bool guiInput(const InputSpec& spec, std::string& text) {
     auto* edit = new QLineEdit(&dialog);
     edit->setMaxLength(spec.maxChars > 0 ? spec.maxChars : 32767);
     edit->setText(QString::fromUtf8(spec.initialText));
-    edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 40);
+    edit->setFixedWidth(guiInputFieldWidth(spec.title, spec.cancelLabel));
     layout->addWidget(edit);
     auto* box = new QDialogButtonBox(&dialog);
     QPushButton* ok = spec.okLabel.empty()
@@ -107,10 +107,27 @@ bool guiInput(const InputSpec& spec, std::string& text) {
     QObject::connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(box);
+    dialog.adjustSize();
+    if (QWidget* main = guiDialogParent()) {
+        QRect frame = main->frameGeometry();
+        dialog.move(frame.left() + (frame.width() - dialog.width()) / 2,
+                    frame.top() + (frame.height() - dialog.height()) * 4 / 10);
+    }
     int result = 0;
     if (!runDialog(dialog, result)) return true;
     if (result == QDialog::Accepted) text = edit->text().toStdString();
     return false;
+}
+
+int guiInputFieldWidth(const std::string& title, const std::string& cancelLabel) {
+    if (!guiState().ready) return 1;
+    QFontMetrics metrics(QApplication::font());
+    int mw = metrics.horizontalAdvance(QLatin1Char('M'));
+    int bw = metrics.horizontalAdvance(QString::fromUtf8(cancelLabel)) * 3 / 2;
+    int w = std::max({metrics.horizontalAdvance(QString::fromUtf8(title)) - 2 * mw, 16 * mw, 2 * bw + mw});
+    QScreen* screen = guiDialogParent() ? guiDialogParent()->screen() : QGuiApplication::primaryScreen();
+    if (screen) w = std::min(w, screen->geometry().width() - 2 * mw);
+    return std::max(1, w);
 }
 
 std::string guiFileRequest(bool save, const std::string& title, const std::string& drawer,

@@ -381,11 +381,8 @@ bool winStart() {
     }
     if (!guiOpenWindow(spec)) return false;
     shell.open = true;
-    computeTextWidth(guiWindowWidth());
-    computeTextHeight(guiWindowHeight());
-    guiFill(PEN_WINDOW_BACKGROUND, 0, 0, guiWindowWidth() - 1, guiWindowHeight() - 1);
-    createGadgets();
 
+    // The menu strip first: on an own screen it takes its height from the client area.
     std::vector<MenuEntry> menu = menuTable();
     bool handler = urlHandlerAvailable();
     if (!handler) std::fill(std::begin(settings.useOpenUrl), std::end(settings.useOpenUrl), 0);
@@ -400,6 +397,11 @@ bool winStart() {
         }
     }
     guiSetMenu(menu);
+
+    computeTextWidth(guiWindowWidth());
+    computeTextHeight(guiWindowHeight());
+    guiFill(PEN_WINDOW_BACKGROUND, 0, 0, guiWindowWidth() - 1, guiWindowHeight() - 1);
+    createGadgets();
     installBackend(true, windowDialogs);
     viewReset();
     return true;
