@@ -53,10 +53,10 @@ void capsule(TlsServerConnection& connection) {
         reply = "20 text/gemini\r\nthis is the second page\n";
     } else if (path == "/long") {
         reply = longPage();
-    } else if (path == "/ask") {
+    } else if (path.rfind("/ask", 0) == 0 && path.find('?') == std::string::npos) {
         reply = "10 Your name?\r\n";
-    } else if (path.rfind("/ask?", 0) == 0) {
-        reply = "20 text/gemini\r\nanswer was " + path.substr(5) + "\n";
+    } else if (path.rfind("/ask", 0) == 0) {
+        reply = "20 text/gemini\r\nanswer was " + path.substr(path.find('?') + 1) + "\n";
     } else if (path.rfind("/r", 0) == 0) {
         reply = "30 /r" + std::to_string(std::stoi(path.substr(2)) + 1) + "\r\n";
     } else if (path == "/file.bin") {
@@ -170,6 +170,27 @@ TEST_F(BrowserTest, InputPromptComposesTheQuery) {
     EXPECT_EQ(prompt, "Your name?");
     EXPECT_EQ(currentPage()->address.url, url("/ask?h%c3%a9%20l%25o%3f"));
     EXPECT_GE(findLine("answer was h%c3%a9%20l%25o%3f"), 0);
+
+}
+
+TEST(QueryUrl, AnswerJoinsTheAddressUnlessItWouldReach328) {
+    struct Row {
+        std::string url, answer, composed;
+    };
+    const std::string near = "gemini://h/" + std::string(310, 'p');  // 321 characters
+    const Row rows[] = {
+        {"gemini://h/a", "x y", "gemini://h/a?x%20y"},
+        {"gemini://h/a?", "q", "gemini://h/a?q"},
+        {"gemini://h/a", "a/b?c#d[e]", "gemini://h/a?a%2fb%3fc%23d%5be%5d"},
+        {near, "12345", near + "?12345"},  // 327 characters
+        {near, "123456", near + "?"},      // 328 would be reached: the answer is dropped
+        {"gemini://h/" + std::string(317, 'p'), "x", "gemini://h/" + std::string(317, 'p')},
+    };
+    for (const Row& row : rows) {
+        char out[URL_MAX + 1];
+        composeQueryUrl(row.url.c_str(), row.answer, out);
+        EXPECT_EQ(std::string(out), row.composed) << row.url.size() << " " << row.answer;
+    }
 }
 
 TEST_F(BrowserTest, RedirectsStopAtTheThird) {

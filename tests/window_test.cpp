@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "browser/page.h"
 #include "page/linestyle.h"
 #include "platform/desktop.h"
 #include "platform/gui.h"
@@ -271,4 +272,33 @@ TEST(InputWindow, FieldWidthBetweenItsMinimumAndTheScreen) {
     EXPECT_GT(wide, minimum);
     EXPECT_LT(wide, guiMonitors().at(0).width) << "never wider than the screen";
     EXPECT_GT(guiInputFieldWidth("", std::string(60, 'C')), minimum) << "room for both buttons";
+}
+
+TEST(UrlField, ShowsTheAddressAsTyped) {
+    struct Row {
+        const char* url;
+        const char* shown;
+    };
+    const std::string longUrl = "gemini://" + std::string(60, 'h') + "/" + std::string(255, 'a');
+    const Row rows[] = {
+        {"gemini://example.org/", "gemini://example.org"},  // a bare "/" is dropped
+        {"gemini://example.org", "gemini://example.org"},
+        {"gemini://example.org/a/", "gemini://example.org/a/"},
+        {"gopher://example.org/1/", "gopher://example.org/1/"},  // Gopher keeps the parser's form
+        {"HOME", ""},
+        {"BOOKVIEW", ""},
+        {longUrl.c_str(), nullptr},  // cut to 318 characters
+    };
+    for (const Row& row : rows) {
+        UrlRecord address;
+        ASSERT_EQ(parseUrl(row.url, address), 1) << row.url;
+        char shown[319];
+        urlFieldText(address, shown);
+        if (row.shown) {
+            EXPECT_STREQ(shown, row.shown);
+        } else {
+            EXPECT_EQ(std::string(shown), std::string(address.url).substr(0, 318));
+            EXPECT_EQ(std::strlen(shown), 318u);
+        }
+    }
 }

@@ -25,10 +25,6 @@
 
 namespace {
 
-bool sameUrl(const char* a, const char* b) {
-    return std::strncmp(a, b, URL_MAX) == 0;
-}
-
 void setBackState(bool disabled) {
     backDisabled = disabled ? 1 : 0;
     if (guiLocked()) return;
@@ -206,7 +202,7 @@ void downloadHandOver() {
     PageRecord* page = currentPage();
     ViewState& view = viewState();
     if (page && page->lines && view.releasedLine >= 0 && view.releasedLine < page->lineCount &&
-        sameUrl(page->address.url, view.releasedPageUrl)) {
+        sameAddress(page->address.url, view.releasedPageUrl)) {
         const PageLine& line = page->lines[view.releasedLine];
         if (accepted) {
             if (line.style == STYLE_LINK) setPageLineStyle(view.releasedLine, STYLE_VISITED);

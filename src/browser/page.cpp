@@ -101,29 +101,32 @@ void inputRequest(const UrlRecord& req, const char* prompt) {
         enableGuiAfterPageLoad();
         return;
     }
-    std::string encoded = encodeTyped(answer);
     char url[URL_MAX + 1];
-    std::snprintf(url, sizeof url, "%s", req.url);
-    int length = static_cast<int>(std::strlen(url));
-    int queryStart = -1;
-    if (length > 0 && url[length - 1] == '?') {
-        queryStart = length - 1;
-    } else if (length < URL_MAX) {
-        queryStart = length;
-        url[length++] = '?';
-        url[length] = '\0';
-    }
-    if (length + static_cast<int>(encoded.size()) < URL_MAX) {
-        std::memcpy(url + length, encoded.data(), encoded.size());
-        length += static_cast<int>(encoded.size());
-        url[length] = '\0';
-    }
-    if (queryStart >= 0) encodeQueryWithin(url + queryStart, URL_MAX - queryStart);
+    composeQueryUrl(req.url, encodeTyped(answer), url);
     cacheDelete(url);
     loadPage(url);
 }
 
 }  // namespace
+
+void composeQueryUrl(const char* address, const std::string& answer, char out[URL_MAX + 1]) {
+    std::snprintf(out, URL_MAX + 1, "%s", address);
+    int length = static_cast<int>(std::strlen(out));
+    int queryStart = -1;
+    if (length > 0 && out[length - 1] == '?') {
+        queryStart = length - 1;
+    } else if (length < URL_MAX) {
+        queryStart = length;
+        out[length++] = '?';
+        out[length] = '\0';
+    }
+    if (length + static_cast<int>(answer.size()) < URL_MAX) {
+        std::memcpy(out + length, answer.data(), answer.size());
+        length += static_cast<int>(answer.size());
+        out[length] = '\0';
+    }
+    if (queryStart >= 0) encodeQueryWithin(out + queryStart, URL_MAX - queryStart);
+}
 
 PageRecord* currentPage() {
     return page.get();

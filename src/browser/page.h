@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "store/cache.h"
 #include "url/url.h"
@@ -38,6 +39,11 @@ void addToHistory(const char* url);
 
 // The URL field's text for an address.
 void urlFieldText(const UrlRecord& address, char out[319]);
+
+// The address an input answer loads: the answer after a "?" (the address's own final
+// "?" when it has one), dropped when the address would reach 328 characters, and the
+// query percent-encoded over the address's whole length.
+void composeQueryUrl(const char* address, const std::string& answer, char out[URL_MAX + 1]);
 
 void loadPage(const char* url, std::unique_ptr<NetBuffer> body = nullptr, bool updateUrlField = false);
 // Acts on a finished fetch: the exchange's request, status and result.

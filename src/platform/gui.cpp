@@ -304,25 +304,6 @@ int guiTextLength(int font, const char* text, size_t length) {
     return QFontMetrics(fontOf(font)).horizontalAdvance(guiDisplayText(text, length));
 }
 
-bool guiFontFixed(const char* family) {
-    if (!guiState().ready || !family) return false;
-    QString name = QString::fromUtf8(family);
-    if (QFontDatabase::families().contains(name)) return QFontDatabase::isFixedPitch(name);
-    return QFontInfo(QFont(name)).fixedPitch();
-}
-
-std::vector<std::string> guiFontFamilies(int kind) {
-    std::vector<std::string> names;
-    if (!guiState().ready) return names;
-    for (const QString& family : QFontDatabase::families()) {
-        if (QFontDatabase::isPrivateFamily(family)) continue;
-        bool fixed = QFontDatabase::isFixedPitch(family);
-        if ((kind == FONTS_FIXED && !fixed) || (kind == FONTS_PROPORTIONAL && fixed)) continue;
-        names.push_back(family.toStdString());
-    }
-    return names;
-}
-
 // ---- pens ----
 
 void guiSetRegister(int pen, uint32_t rgb12) {

@@ -51,11 +51,8 @@ void guiFontClose(int font);
 int guiFontHeight(int font);
 // The pixel width of text (display bytes, ISO-8859-1) in the font.
 int guiTextLength(int font, const char* text, size_t length);
-// True when the family is a fixed-width one.
-bool guiFontFixed(const char* family);
-// The family names the system offers: all, fixed-width only, proportional only.
+// Font requester kinds: any font, fixed-width only, proportional only.
 enum FontListKind { FONTS_ALL = 0, FONTS_FIXED = 1, FONTS_PROPORTIONAL = 2 };
-std::vector<std::string> guiFontFamilies(int kind);
 
 // ---- pens ----
 

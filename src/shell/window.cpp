@@ -318,16 +318,6 @@ const ShellLayout& shellLayout() {
     return shell.layout;
 }
 
-int shellFixedFont() {
-    return shell.fixedFont;
-}
-int shellPropFont() {
-    return shell.propFont;
-}
-int shellGadgetFont() {
-    return shell.gadgetFont;
-}
-
 void shellReopenFonts() {
     openFonts();
 }

@@ -62,10 +62,6 @@ const ShellLayout& shellLayout();
 // The desktop window's size for the text area it should hold (80 x 25, clamped).
 void desktopWindowSize(const LayoutInput& in, int32_t& width, int32_t& height);
 
-// The fonts the shell opened for the settings (platform handles).
-int shellFixedFont();
-int shellPropFont();
-int shellGadgetFont();
 // Closes and reopens the fonts after a font change.
 void shellReopenFonts();
 

@@ -104,6 +104,10 @@ UrlRecord& UrlRecord::operator=(const UrlRecord& other) {
     return *this;
 }
 
+bool sameAddress(std::string_view a, std::string_view b) {
+    return a.substr(0, URL_MAX) == b.substr(0, URL_MAX);
+}
+
 bool isBuiltinPageName(const char* text) {
     if (text == nullptr) return false;
     return std::strcmp(text, "HOME") == 0 || std::strcmp(text, "HISTORY") == 0 ||

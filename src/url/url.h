@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 // Limits of the address texts. Every length counts bytes.
@@ -64,6 +65,9 @@ struct UrlRecord {
 // A port is the digits right after the host's first ":" (reading stops at the first
 // non-digit); no digits, or a value over 2147483647, is no port and stays in the host.
 int parseUrl(const char* text, UrlRecord& record);
+
+// Two addresses are the same when their first 328 characters agree.
+bool sameAddress(std::string_view a, std::string_view b);
 
 // True for "HOME", "HISTORY", "TEST" and anything starting with "BOOK".
 bool isBuiltinPageName(const char* text);

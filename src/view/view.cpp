@@ -86,12 +86,6 @@ void viewSetFonts(int fixedFont, int propFont) {
     fixedFontHandle = fixedFont;
     propFontHandle = propFont;
 }
-int viewFixedFont() {
-    return fixedFontHandle;
-}
-int viewPropFont() {
-    return propFontHandle;
-}
 
 void viewReset() {
     int32_t keepTop = state.topLine;
@@ -183,9 +177,7 @@ void renderPage(const UrlRecord& address, PageText text) {
 
     state.topLine = 0;
     HistoryEntry* entry = currentEntry();
-    bool sameEntry = entry && entry->url.compare(0, URL_MAX, address.url, strnlen(address.url, URL_MAX)) == 0 &&
-                     entry->url.size() <= static_cast<size_t>(URL_MAX) &&
-                     entry->url.size() == strnlen(address.url, URL_MAX);
+    bool sameEntry = entry && sameAddress(entry->url, address.url);
     if (sameEntry && entry->savedLine > 0) {
         for (int32_t i = 0; i < page->lineCount; ++i) {
             if (lines[i].sourceLine == entry->savedLine) {

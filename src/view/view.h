@@ -54,8 +54,6 @@ ViewState& viewState();
 // The fonts the view draws with (platform font handles; 0 = none). The window shell
 // opens them; usePropFont decides whether propFont is used.
 void viewSetFonts(int fixedFont, int propFont);
-int viewFixedFont();
-int viewPropFont();
 
 // The sample whose width, divided by 30, is the character width.
 inline constexpr char METRICS_SAMPLE[] = "etainoshrdlucm  ETAINOSHRDLUCM";
