@@ -3,10 +3,13 @@
 // closes a dialog.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/gui.h"
@@ -31,12 +34,19 @@ class GuiTest : public testing::Test {
     }
 };
 
-std::vector<WindowMessage> takeMessages() {
+// A message's fields in order: kind, code, qualifier, x, y, gadget, value.
+using Fields = std::array<int, 7>;
+
+std::vector<Fields> takeMessages() {
     guiProcessEvents();
-    std::vector<WindowMessage> messages;
-    for (WindowMessage message; guiGetMessage(message);)
-        messages.push_back(message);
+    std::vector<Fields> messages;
+    for (WindowMessage m; guiGetMessage(m);)
+        messages.push_back({m.kind, m.code, m.qualifier, m.x, m.y, m.gadget, m.value});
     return messages;
+}
+
+Fields msg(int kind, int code = 0, int qualifier = 0, int x = 0, int y = 0, int gadget = -1, int value = 0) {
+    return {kind, code, qualifier, x, y, gadget, value};
 }
 
 // A raster of its own (no window), cleared to a pen.
@@ -58,83 +68,51 @@ int countColour(uint32_t colour, int x0, int y0, int x1, int y1) {
 std::vector<GadgetSpec> nineGadgets() {
     std::vector<GadgetSpec> gadgets(GAD_COUNT);
     for (int i = 0; i < GAD_COUNT; ++i)
-        gadgets[i] = GadgetSpec{i * 50, 2, 48, 20, "B" + std::to_string(i), false, 0};
-    gadgets[GAD_FORWARD].disabled = true;
+        gadgets[i] = GadgetSpec{i * 50, 2, 48, 20, "B" + std::to_string(i), i == GAD_FORWARD, 0};
     gadgets[GAD_URL] = GadgetSpec{300, 2, 200, 20, "", false, 12};
     gadgets[GAD_SCROLLER] = GadgetSpec{620, 30, 18, 340, "", false, 0};
     gadgets[GAD_STATUS] = GadgetSpec{0, 376, 640, 22, "", false, 0};
     return gadgets;
 }
 
-std::vector<MenuEntry> testMenu() {
-    auto item = [](int menu, int number, int sub, const char* label) {
-        MenuEntry entry;
-        entry.menu = menu;
-        entry.item = number;
-        entry.sub = sub;
-        entry.label = label;
-        return entry;
-    };
-    std::vector<MenuEntry> entries = {
-        item(0, -1, -1, "Project"), item(0, 0, -1, "Quit"),  item(1, -1, -1, "Settings"),
-        item(1, 0, -1, "Images"),   item(1, 1, -1, "Small"), item(1, 2, -1, "Large"),
-        item(1, 3, -1, "Theme"),    item(1, 3, 0, "Dark"),   item(1, 3, 1, "Light")};
-    entries[1].key = 'Q';
-    entries[3].checkable = true;
-    entries[4].radioGroup = entries[5].radioGroup = 1;
-    entries[4].checked = true;
-    return entries;
-}
+// Fields: menu, item, sub, label, separator, key, checkable, radio group, checked.
+const std::vector<MenuEntry> kMenu = {
+    // clang-format off
+    {0, -1, -1, "Project"}, {0, 0, -1, "Quit", false, 'Q'}, {1, -1, -1, "Settings"},
+    {1, 0, -1, "Images", false, 0, true}, {1, 1, -1, "Small", false, 0, false, 1, true},
+    {1, 2, -1, "Large", false, 0, false, 1}, {1, 3, -1, "Theme"}, {1, 3, 0, "Dark"}, {1, 3, 1, "Light"},
+    // clang-format on
+};
 
 void openTestWindow() {
-    WindowSpec spec;
-    spec.width = 640;
-    spec.height = 400;
-    spec.minWidth = 200;
-    spec.minHeight = 100;
-    ASSERT_TRUE(guiOpenWindow(spec));
-    guiSetMenu(testMenu());  // the client area keeps its size
+    ASSERT_TRUE(guiOpenWindow(WindowSpec{.width = 640, .height = 400, .minWidth = 200, .minHeight = 100}));
+    guiSetMenu(kMenu);  // the client area keeps its size
     guiCreateGadgets(nineGadgets(), 14);
     guiDiscardMessages();
-}
-
-WindowMessage expect(int kind, int code = 0, int qualifier = 0, int x = 0, int y = 0, int gadget = -1,
-                     int value = 0) {
-    return WindowMessage{kind, code, qualifier, x, y, gadget, value};
 }
 
 TEST_F(GuiTest, FillIsInclusiveAndClipped) {
     freshRaster(20, 10, 1);
     guiResetRasterCounts();
     guiFill(2, -5, -5, 3, 2);
-    EXPECT_EQ(guiPixel(0, 0), 0xFFFFFFu);
-    EXPECT_EQ(guiPixel(3, 2), 0xFFFFFFu);
-    EXPECT_EQ(guiPixel(4, 2), 0u);
-    EXPECT_EQ(guiPixel(3, 3), 0u);
-    EXPECT_EQ(guiPixel(25, 0), 0u);
     EXPECT_EQ(guiRasterCounts().fills, 1);
+    EXPECT_EQ(countColour(0xFFFFFF, 0, 0, 3, 2), 12);   // corners inclusive...
+    EXPECT_EQ(countColour(0xFFFFFF, 0, 0, 19, 9), 12);  // ...and nothing beyond
+    EXPECT_EQ(guiPixel(25, 0), 0u);
 }
 
 TEST_F(GuiTest, ScrollMovesRowsAndFillsTheStrip) {
-    struct Case {
-        int dy;
-        int markedAt;    // where the white row 5 ends up (-1: gone)
-        int stripFirst;  // the rows filled with the background
-        int stripLast;
-    };
-    const Case cases[] = {{2, 3, 8, 9}, {-3, 8, 0, 2}, {12, -1, 0, 9}, {-10, -1, 0, 9}};
+    // dy, where the white row 5 ends up (-1: gone), the rows filled with the background.
+    const std::array<int, 4> cases[] = {{2, 3, 8, 9}, {-3, 8, 0, 2}, {12, -1, 0, 9}, {-10, -1, 0, 9}};
     const uint32_t background = guiPenColour(4);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.dy);
+    for (const auto& [dy, markedAt, stripFirst, stripLast] : cases) {
+        SCOPED_TRACE(dy);
         freshRaster(10, 10, 1);
         guiFill(2, 0, 5, 9, 5);
-        guiScroll(c.dy, 0, 0, 9, 9, 4);
-        EXPECT_EQ(countColour(background, 0, c.stripFirst, 9, c.stripLast),
-                  10 * (c.stripLast - c.stripFirst + 1));
-        EXPECT_EQ(countColour(0xFFFFFF, 0, 0, 9, 9), c.markedAt < 0 ? 0 : 10);
-        if (c.markedAt >= 0) {
-            EXPECT_EQ(guiPixel(4, c.markedAt), 0xFFFFFFu);
-        }
+        guiScroll(dy, 0, 0, 9, 9, 4);
+        EXPECT_EQ(countColour(background, 0, stripFirst, 9, stripLast), 10 * (stripLast - stripFirst + 1));
+        EXPECT_EQ(countColour(0xFFFFFF, 0, 0, 9, 9), markedAt < 0 ? 0 : 10);
+        EXPECT_EQ(guiPixel(4, markedAt), markedAt < 0 ? 0u : 0xFFFFFFu);
     }
 }
 
@@ -157,7 +135,7 @@ TEST_F(GuiTest, TextDrawsForegroundOnlyInsideItsCell) {
     guiFontClose(font);
 }
 
-TEST_F(GuiTest, PensAreSharedAndCounted) {
+TEST_F(GuiTest, PensAndRegisters) {
     int base = guiObtainedPenCount();
     int pen = guiObtainPen(0x123);
     EXPECT_GE(pen, 8);
@@ -166,16 +144,14 @@ TEST_F(GuiTest, PensAreSharedAndCounted) {
     EXPECT_NE(other, pen);
     EXPECT_EQ(guiPenColour(pen), 0x112233u);
     EXPECT_EQ(guiObtainedPenCount(), base + 3);
-    guiReleasePen(3);
-    guiReleasePen(999);
+    for (int released : {3, 999})  // not obtained: ignored
+        guiReleasePen(released);
     EXPECT_EQ(guiObtainedPenCount(), base + 3);
-    guiReleasePen(pen);
-    guiReleasePen(pen);
-    guiReleasePen(other);
+    for (int released : {pen, pen, other})
+        guiReleasePen(released);
     EXPECT_EQ(guiObtainedPenCount(), base);
-}
 
-TEST_F(GuiTest, RegisterChangeRecoloursTheRaster) {
+    // A register change recolours what the pen drew.
     freshRaster(8, 8, 1);
     guiFill(5, 0, 0, 3, 7);
     uint32_t old = guiPenColour(5);
@@ -188,15 +164,13 @@ TEST_F(GuiTest, RegisterChangeRecoloursTheRaster) {
 
 TEST_F(GuiTest, WindowAndGadgets) {
     openTestWindow();
-    EXPECT_EQ(guiWindowWidth(), 640);
-    EXPECT_EQ(guiWindowHeight(), 400);
+    EXPECT_EQ(std::pair(guiWindowWidth(), guiWindowHeight()), std::pair(640, 400));
     std::vector<GadgetSpec> specs = nineGadgets();
     for (int id = 0; id < GAD_COUNT; ++id) {
-        GadgetSpec got = guiGadgetGeometry(id);
-        EXPECT_EQ(got.left, specs[id].left) << id;
-        EXPECT_EQ(got.top, specs[id].top) << id;
-        EXPECT_EQ(got.width, specs[id].width) << id;
-        EXPECT_EQ(got.height, specs[id].height) << id;
+        const GadgetSpec got = guiGadgetGeometry(id), &want = specs[id];
+        EXPECT_EQ(std::tie(got.left, got.top, got.width, got.height),
+                  std::tie(want.left, want.top, want.width, want.height))
+            << id;
         EXPECT_EQ(guiGadgetEnabled(id), id != GAD_FORWARD) << id;
     }
     EXPECT_EQ(guiGadgetText(GAD_HOME), "B3");
@@ -205,90 +179,58 @@ TEST_F(GuiTest, WindowAndGadgets) {
     std::thread([] { guiSetStatusText("Loading…"); }).join();
     guiProcessEvents();
     EXPECT_EQ(guiGadgetText(GAD_STATUS), "Loading…");
+    // New gadgets keep the texts.
     guiUrlFieldSetText("gemini://k");
     guiCreateGadgets(nineGadgets(), 14);
     EXPECT_EQ(guiGadgetText(GAD_URL), "gemini://k");
     EXPECT_EQ(guiGadgetText(GAD_STATUS), "Loading…");
     guiResizeWindow(500, 300);
-    EXPECT_EQ(guiWindowWidth(), 500);
-    EXPECT_EQ(guiWindowHeight(), 300);
-    std::vector<WindowMessage> messages = takeMessages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].kind, WMSG_NEWSIZE);
+    EXPECT_EQ(std::pair(guiWindowWidth(), guiWindowHeight()), std::pair(500, 300));
+    EXPECT_EQ(takeMessages(), std::vector<Fields>{msg(WMSG_NEWSIZE)});
 }
 
 TEST_F(GuiTest, SimulatedInputBecomesMessages) {
     openTestWindow();
     guiScrollerSet(0, 10, 100);
-    struct Case {
-        const char* name;
-        std::function<void()> act;
-        std::vector<WindowMessage> want;
-    };
-    const std::vector<Case> cases = {
-        {"click",
-         [] {
-             guiSimulateMouse(WMSG_MOUSEBUTTONS, SELECTDOWN, 30, 40);
-             guiSimulateMouse(WMSG_MOUSEBUTTONS, SELECTUP, 31, 41);
-         },
-         {expect(WMSG_MOUSEBUTTONS, SELECTDOWN, 0, 30, 40), expect(WMSG_MOUSEBUTTONS, SELECTUP, 0, 31, 41)}},
-        {"move", [] { guiSimulateMouse(WMSG_MOUSEMOVE, 0, 5, 6); }, {expect(WMSG_MOUSEMOVE, 0, 0, 5, 6)}},
-        {"up", [] { guiSimulateKey(KEY_UP, 0); }, {expect(WMSG_RAWKEY, KEY_UP)}},
-        {"down", [] { guiSimulateKey(KEY_DOWN, 0); }, {expect(WMSG_RAWKEY, KEY_DOWN)}},
-        {"alt left", [] { guiSimulateKey(KEY_LEFT, QUAL_ALT); }, {expect(WMSG_RAWKEY, KEY_LEFT, QUAL_ALT)}},
-        {"alt right",
-         [] { guiSimulateKey(KEY_RIGHT, QUAL_ALT); },
-         {expect(WMSG_RAWKEY, KEY_RIGHT, QUAL_ALT)}},
-        {"backspace", [] { guiSimulateKey(8, 0); }, {expect(WMSG_VANILLAKEY, 8)}},
-        {"shift space", [] { guiSimulateKey(32, QUAL_SHIFT); }, {expect(WMSG_VANILLAKEY, 32, QUAL_SHIFT)}},
-        {"wheel toward", [] { guiSimulateWheel(-120); }, {expect(WMSG_WHEEL, 0, 0, 0, 0, -1, 1)}},
-        {"wheel away", [] { guiSimulateWheel(120); }, {expect(WMSG_WHEEL, 0, 0, 0, 0, -1, -1)}},
-        {"half notches",
-         [] {
-             guiSimulateWheel(60);
-             guiSimulateWheel(60);
-         },
-         {expect(WMSG_WHEEL, 0, 0, 0, 0, -1, -1)}},
-        {"button",
-         [] { guiSimulateButton(GAD_RELOAD); },
-         {expect(WMSG_GADGETUP, GAD_RELOAD, 0, 0, 0, GAD_RELOAD)}},
-        {"url",
-         [] { guiSimulateUrlTyping("gemini://x", true); },
-         {expect(WMSG_GADGETUP, GAD_URL, 0, 0, 0, GAD_URL)}},
+    const std::tuple<const char*, std::function<void()>, std::vector<Fields>> cases[] = {
+        // clang-format off
+        {"click", [] { guiSimulateMouse(WMSG_MOUSEBUTTONS, SELECTDOWN, 30, 40);
+                       guiSimulateMouse(WMSG_MOUSEBUTTONS, SELECTUP, 31, 41); },
+         {msg(WMSG_MOUSEBUTTONS, SELECTDOWN, 0, 30, 40), msg(WMSG_MOUSEBUTTONS, SELECTUP, 0, 31, 41)}},
+        {"move", [] { guiSimulateMouse(WMSG_MOUSEMOVE, 0, 5, 6); }, {msg(WMSG_MOUSEMOVE, 0, 0, 5, 6)}},
+        {"up", [] { guiSimulateKey(KEY_UP, 0); }, {msg(WMSG_RAWKEY, KEY_UP)}},
+        {"alt left", [] { guiSimulateKey(KEY_LEFT, QUAL_ALT); }, {msg(WMSG_RAWKEY, KEY_LEFT, QUAL_ALT)}},
+        {"backspace", [] { guiSimulateKey(8, 0); }, {msg(WMSG_VANILLAKEY, 8)}},
+        {"shift space", [] { guiSimulateKey(32, QUAL_SHIFT); }, {msg(WMSG_VANILLAKEY, 32, QUAL_SHIFT)}},
+        {"wheel toward", [] { guiSimulateWheel(-120); }, {msg(WMSG_WHEEL, 0, 0, 0, 0, -1, 1)}},
+        {"wheel away", [] { guiSimulateWheel(120); }, {msg(WMSG_WHEEL, 0, 0, 0, 0, -1, -1)}},
+        {"half notches", [] { guiSimulateWheel(60); guiSimulateWheel(60); },
+         {msg(WMSG_WHEEL, 0, 0, 0, 0, -1, -1)}},
+        {"button", [] { guiSimulateButton(GAD_RELOAD); },
+         {msg(WMSG_GADGETUP, GAD_RELOAD, 0, 0, 0, GAD_RELOAD)}},
+        {"url", [] { guiSimulateUrlTyping("gemini://x", true); },
+         {msg(WMSG_GADGETUP, GAD_URL, 0, 0, 0, GAD_URL)}},
         {"typing stays in the field", [] { guiSimulateUrlTyping("a b\xC3\xA9", false); }, {}},
-        {"scroller",
-         [] { guiSimulateScrollerDrag(30); },
-         {expect(WMSG_MOUSEMOVE, GAD_SCROLLER, 0, 0, 0, GAD_SCROLLER, 30)}},
-        {"menu", [] { guiSimulateMenu(menuCode(0, 0)); }, {expect(WMSG_MENUPICK, menuCode(0, 0))}},
-        {"close", [] { guiSimulateClose(); }, {expect(WMSG_CLOSEWINDOW)}},
+        {"scroller", [] { guiSimulateScrollerDrag(30); },
+         {msg(WMSG_MOUSEMOVE, GAD_SCROLLER, 0, 0, 0, GAD_SCROLLER, 30)}},
+        {"menu", [] { guiSimulateMenu(menuCode(0, 0)); }, {msg(WMSG_MENUPICK, menuCode(0, 0))}},
+        {"close", [] { guiSimulateClose(); }, {msg(WMSG_CLOSEWINDOW)}},
+        // clang-format on
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        c.act();
-        std::vector<WindowMessage> got = takeMessages();
-        ASSERT_EQ(got.size(), c.want.size());
-        for (size_t i = 0; i < got.size(); ++i) {
-            const WindowMessage &g = got[i], &w = c.want[i];
-            EXPECT_EQ(g.kind, w.kind);
-            EXPECT_EQ(g.code, w.code);
-            EXPECT_EQ(g.qualifier, w.qualifier);
-            EXPECT_EQ(g.x, w.x);
-            EXPECT_EQ(g.y, w.y);
-            EXPECT_EQ(g.gadget, w.gadget);
-            EXPECT_EQ(g.value, w.value);
-        }
+    for (const auto& [name, act, want] : cases) {
+        act();
+        EXPECT_EQ(takeMessages(), want) << name;
     }
     EXPECT_TRUE(guiWindowOpen());  // a close request leaves the window to the program
     EXPECT_EQ(guiGadgetText(GAD_URL), "a b\xC3\xA9");
     int top = 0, visible = 0, total = 0;
     guiScrollerGet(top, visible, total);
-    EXPECT_EQ(top, 30);
-    EXPECT_EQ(total, 100);
+    EXPECT_EQ(std::pair(top, total), std::pair(30, 100));
 }
 
 TEST_F(GuiTest, MenuStateFollowsChecksAndPicks) {
     openTestWindow();
-    EXPECT_EQ(guiMenuEntries().size(), testMenu().size());
+    EXPECT_EQ(guiMenuEntries().size(), kMenu.size());
     guiMenuCheck(menuCode(1, 0), true);
     EXPECT_TRUE(guiMenuChecked(menuCode(1, 0)));
     guiSimulateMenu(menuCode(1, 2));  // the other radio item
@@ -298,9 +240,8 @@ TEST_F(GuiTest, MenuStateFollowsChecksAndPicks) {
     EXPECT_FALSE(guiMenuEnabled(menuCode(1, 3, 1)));
     guiSimulateMenu(menuCode(1, 3, 1));  // disabled: no pick
     guiSimulateMenu(menuCode(1, 3, 0));
-    std::vector<WindowMessage> messages = takeMessages();
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[1].code, menuCode(1, 3, 0));
+    EXPECT_EQ(takeMessages(), (std::vector<Fields>{msg(WMSG_MENUPICK, menuCode(1, 2)),
+                                                   msg(WMSG_MENUPICK, menuCode(1, 3, 0))}));
     EXPECT_EQ(guiMenuEntries()[1].key, 'Q');
 }
 
@@ -309,7 +250,7 @@ TEST_F(GuiTest, MessagesRaiseTheSignal) {
     ASSERT_GE(bit, 0);
     uint32_t mask = uint32_t{1} << bit;
     guiSetMessageSignal(taskCurrent(), mask);
-    guiPostMessage(expect(WMSG_REFRESH));
+    guiPostMessage(WindowMessage{WMSG_REFRESH});
     EXPECT_EQ(taskPendingSignals(taskCurrent()) & mask, mask);
     guiSetMessageSignal(nullptr, 0);
     taskFreeSignal(bit);

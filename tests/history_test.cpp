@@ -3,7 +3,10 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 #include "app/locale.h"
 #include "platform/files.h"
@@ -15,24 +18,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using List = std::vector<std::string>;
-
-// A literal's bytes, NULs included.
-template <size_t N>
-std::string bytes(const char (&literal)[N]) {
-    return std::string(literal, N - 1);
-}
+using namespace std::string_literals;
 
 class HistoryTest : public testing::Test {
   protected:
     void SetUp() override {
-        const char* old = std::getenv("FARLANDER_HOME");
-        savedHome = old ? old : "";
-        home = testing::TempDir() + "farlander-history-" +
-               testing::UnitTest::GetInstance()->current_test_info()->name();
+        if (const char* old = std::getenv("FARLANDER_HOME")) savedHome = old;
         fs::remove_all(home);
         fs::create_directories(home);
         setEnvironment("FARLANDER_HOME", home);
-        file = home + "/prefs/visited.txt";
         ASSERT_EQ(visitedFilePath(), file);
         historyInit();
     }
@@ -52,203 +46,136 @@ class HistoryTest : public testing::Test {
         std::string text;
         return readWholeFile(file, text) ? text : "<no file>";
     }
+    // The history's addresses in order; the current entry stays as it was.
     static List urls() {
-        List out;
-        HistoryEntry* entry = currentEntry();
-        if (entry == nullptr) return out;
-        // Walk back to the start, then forward, without changing the current entry.
-        HistoryEntry* const current = entry;
+        HistoryEntry* const current = currentEntry();
         while (HistoryEntry* previous = historyPrevious())
             historySetCurrent(previous);
-        for (HistoryEntry* at = currentEntry(); at != nullptr;) {
+        List out;
+        for (HistoryEntry* at = currentEntry(); at != nullptr; historySetCurrent(at), at = historyNext())
             out.push_back(at->url);
-            HistoryEntry* next = historyNext();
-            if (next == nullptr) break;
-            historySetCurrent(next);
-            at = next;
-        }
         historySetCurrent(current);
         return out;
     }
 
-    std::string savedHome, home, file;
+    const std::string home = testing::TempDir() + "farlander-history-" + std::to_string(getpid()) + "-" +
+                             testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string file = home + "/prefs/visited.txt";
+    std::string savedHome;
 };
 
-TEST_F(HistoryTest, BackTwiceThenANewLinkDropsTheForwardPart) {
-    for (const char* url : {"gemini://a/", "gemini://b/", "gemini://c/", "gemini://d/"})
-        ASSERT_NE(historyAdd(url), nullptr);
-    HistoryEntry* b = nullptr;
-    for (int i = 0; i < 2; ++i) {
-        b = historyPrevious();
-        ASSERT_NE(b, nullptr);
-        historySetCurrent(b);
-    }
-    EXPECT_EQ(b->url, "gemini://b/");
-    ASSERT_NE(historyNext(), nullptr);
-    b->savedLine = 42;
+using Neighbours = std::pair<HistoryEntry*, HistoryEntry*>;
+Neighbours neighbours() {
+    return {historyPrevious(), historyNext()};
+}
 
+TEST_F(HistoryTest, BackAndForward) {
+    EXPECT_EQ(neighbours(), Neighbours(nullptr, nullptr));
+    HistoryEntry* a = historyAdd("gemini://a/");
+    EXPECT_EQ(neighbours(), Neighbours(nullptr, nullptr));
+    HistoryEntry* b = historyAdd("gemini://b/");
+    EXPECT_EQ(neighbours(), Neighbours(a, nullptr));
+    historySetCurrent(nullptr);
+    EXPECT_EQ(neighbours(), Neighbours(nullptr, nullptr));
+    // Without a current entry nothing is discarded.
+    historyAdd("gemini://c/");
+    historyAdd("gemini://d/");
+    EXPECT_EQ(urls(), (List{"gemini://a/", "gemini://b/", "gemini://c/", "gemini://d/"}));
+    historySetCurrent(a);  // not a neighbour of the current entry
+    EXPECT_EQ(neighbours(), Neighbours(nullptr, b));
+
+    // Back to b, two before the end, then a new link: c and d go.
+    historySetCurrent(b);
+    b->savedLine = 42;
     HistoryEntry* e = historyAdd("gemini://e/");
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(currentEntry(), e);
     EXPECT_EQ(e->savedLine, 0);
-    EXPECT_EQ(historyNext(), nullptr) << "Forward is disabled";
+    EXPECT_EQ(neighbours(), Neighbours(b, nullptr)) << "Forward is disabled";
     EXPECT_EQ(urls(), (List{"gemini://a/", "gemini://b/", "gemini://e/"}));
     EXPECT_EQ(historyCount(), 3u);
-    // The entry before keeps its reading position, and its address stays valid.
-    ASSERT_EQ(historyPrevious(), b);
-    EXPECT_EQ(b->savedLine, 42);
+    EXPECT_EQ(b->savedLine, 42);  // the entry before keeps its reading position and address
 }
 
-TEST_F(HistoryTest, StepsAtTheEnds) {
-    EXPECT_EQ(currentEntry(), nullptr);
-    EXPECT_EQ(historyPrevious(), nullptr);
-    EXPECT_EQ(historyNext(), nullptr);
-    HistoryEntry* a = historyAdd("gemini://a/");
-    EXPECT_EQ(historyPrevious(), nullptr);
-    EXPECT_EQ(historyNext(), nullptr);
-    HistoryEntry* b = historyAdd("gemini://b/");
-    EXPECT_EQ(historyPrevious(), a);
-    historySetCurrent(nullptr);
-    EXPECT_EQ(historyPrevious(), nullptr);
-    EXPECT_EQ(historyNext(), nullptr);
-    // Without a current entry nothing is discarded.
-    historyAdd("gemini://c/");
-    EXPECT_EQ(urls(), (List{"gemini://a/", "gemini://b/", "gemini://c/"}));
-    historySetCurrent(a);  // not a neighbour of the current entry
-    EXPECT_EQ(currentEntry(), a);
-    EXPECT_EQ(historyNext(), b);
-}
-
-TEST_F(HistoryTest, RevisitMovesTheVisitedEntry) {
-    for (const char* url : {"gemini://a/", "gemini://b/", "gemini://a/"})
+// A revisit moves the address to the front; built-in pages stay off the list.
+TEST_F(HistoryTest, VisitedListTakesNetworkAddressesOnce) {
+    for (const char* url : {"HOME", "gemini://a/", "HISTORY", "gemini://b/", "TEST", "BOOKVIEW", "BOOK:ADD",
+                            "BOOKMAN", "gemini://a/"})
         historyAdd(url);
-    EXPECT_EQ(urls(), (List{"gemini://a/", "gemini://b/", "gemini://a/"}));
+    EXPECT_EQ(historyCount(), 9u);
     EXPECT_EQ(visitedEntries(), (List{"gemini://a/", "gemini://b/"}));
-}
-
-TEST_F(HistoryTest, BuiltinPagesStayOffTheVisitedList) {
-    for (const char* url : {"HOME", "gemini://a/", "HISTORY", "TEST", "BOOKVIEW", "BOOK:ADD", "BOOKMAN"})
-        historyAdd(url);
-    EXPECT_EQ(historyCount(), 7u);
-    EXPECT_EQ(visitedEntries(), List{"gemini://a/"});
     const PageText page = historyView();
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(*page, std::string("20 text/gemini\r\n# ") + getString(43) + "\n\n=> gemini://a/\n\n");
+    EXPECT_EQ(*page, std::string("20 text/gemini\r\n# ") + getString(43) +
+                         "\n\n=> gemini://a/\n\n=> gemini://b/\n\n");
 }
 
 TEST_F(HistoryTest, FileKeepsTheFiftyMostRecent) {
-    std::vector<std::string> expected;
+    List expected;
+    std::string content;
     for (int i = 0; i < 60; ++i)
         historyAdd("gemini://host.example/" + std::to_string(i));
-    for (int i = 59; i >= 10; --i)
+    for (int i = 59; i >= 10; --i) {
         expected.push_back("gemini://host.example/" + std::to_string(i));
+        content += expected.back() + "\n";
+    }
     historyCleanup();
-    std::string content;
-    for (const std::string& url : expected)
-        content += url + "\n";
     EXPECT_EQ(readFile(), content);
-    EXPECT_EQ(currentEntry(), nullptr);
-    EXPECT_EQ(historyCount(), 0u);
-
     historyInit();
     EXPECT_EQ(visitedEntries(), expected);
     EXPECT_EQ(historyCount(), 0u) << "the navigation history is not saved";
 }
 
-TEST_F(HistoryTest, EmptyListLeavesTheOldFile) {
+TEST_F(HistoryTest, WritingAndReadingFailures) {
+    EXPECT_TRUE(visitedEntries().empty());  // read with no folder and no file
+    // An empty list leaves the old file.
     writeFile("gemini://old/\n");
-    visitedClear();
     EXPECT_FALSE(visitedWrite());
-    historyCleanup();
     EXPECT_EQ(readFile(), "gemini://old/\n");
-}
-
-TEST_F(HistoryTest, WritingCreatesTheMissingFolder) {
+    // A missing folder is made.
+    fs::remove_all(home + "/prefs");
     historyAdd("gemini://a/");
-    ASSERT_FALSE(fs::exists(home + "/prefs"));
     EXPECT_TRUE(visitedWrite());
     EXPECT_EQ(readFile(), "gemini://a/\n");
-}
-
-TEST_F(HistoryTest, WritingFailsQuietlyWhenTheFolderCannotBeMade) {
-    // A file where the folder should be.
-    ASSERT_TRUE(writeFileAtomic(home + "/prefs", "not a folder"));
-    historyAdd("gemini://a/");
-    EXPECT_FALSE(visitedWrite());
-    historyCleanup();
+    // A folder in the file's place, or a file in the folder's: no write, and an empty
+    // list from a read, silently.
+    for (const std::string& blocked : {file, home + "/prefs"}) {
+        fs::remove_all(home + "/prefs");
+        if (blocked == file)
+            fs::create_directories(file);
+        else
+            ASSERT_TRUE(writeFileAtomic(blocked, "not a folder"));
+        EXPECT_FALSE(visitedWrite()) << blocked;
+        visitedClear();
+        visitedRead();
+        EXPECT_TRUE(visitedEntries().empty()) << blocked;
+        historyAdd("gemini://a/");
+    }
 }
 
 TEST_F(HistoryTest, ReadingTakesLinesAsAFixedBufferDelivers) {
-    const std::string x328(328, 'x');
-    const std::string longLine(100000, 'L');
-    const struct {
-        const char* name;
-        std::string content;
-        List expected;
-    } cases[] = {
-        {"plain", "gemini://a/\ngemini://b/\n", {"gemini://a/", "gemini://b/"}},
-        {"last line without a line feed keeps its last character",
-         "gemini://a/\ngemini://b/",
-         {"gemini://a/", "gemini://b/"}},
-        {"carriage returns stay", "gemini://a/\r\ngemini://b/\r\n", {"gemini://a/\r", "gemini://b/\r"}},
-        {"empty lines give nothing", "\n\ngemini://a/\n\n", {"gemini://a/"}},
-        {"duplicates stay in file order",
-         "gemini://a/\ngemini://b/\ngemini://a/\n",
-         {"gemini://a/", "gemini://b/", "gemini://a/"}},
-        {"328 characters fill the buffer, the line feed comes alone", x328 + "\n", {x328}},
-        {"329 characters arrive in two pieces", x328 + "y\n", {x328, "y"}},
-        {"a NUL ends what a piece stands for",
-         bytes("gemini://a/\0junk\ngemini://b/\n"),
-         {"gemini://a/", "gemini://b/"}},
-        {"a piece that starts with a NUL is empty", bytes("\0junk\n"), {}},
-        {"empty file", "", {}},
+    const std::string x328(328, 'x'), huge(100000, 'L');
+    List hugePieces(100000 / 328, std::string(328, 'L'));
+    hugePieces.insert(hugePieces.end(), {std::string(100000 % 328, 'L'), "gemini://after/"});
+    const std::pair<std::string, List> cases[] = {
+        // clang-format off
+        {"a\nb", {"a", "b"}},  // a last line without a line feed keeps its last character
+        {"a\r\nb\r\n", {"a\r", "b\r"}},  // carriage returns stay
+        {"\n\na\n\n", {"a"}},  // empty lines give nothing
+        {"a\nb\na\n", {"a", "b", "a"}},  // duplicates stay in file order
+        {x328 + "\n", {x328}},  // 328 characters fill the buffer, the line feed comes alone
+        {huge + "\ngemini://after/\n", hugePieces},  // a longer line arrives in 328-character pieces
+        {"a\0junk\nb\n"s, {"a", "b"}},  // a NUL ends what a piece stands for
+        {"\0junk\n"s, {}},  // a piece that starts with a NUL is empty
+        {"", {}},
+        // clang-format on
     };
-    for (const auto& c : cases) {
+    for (const auto& [content, expected] : cases) {
         visitedClear();
-        writeFile(c.content);
+        writeFile(content);
         visitedRead();
-        EXPECT_EQ(visitedEntries(), c.expected) << c.name;
+        EXPECT_EQ(visitedEntries(), expected) << content.substr(0, 40);
     }
-
-    visitedClear();
-    writeFile(longLine + "\ngemini://after/\n");
-    visitedRead();
-    const List& pieces = visitedEntries();
-    ASSERT_EQ(pieces.size(), 100000u / 328 + 2);
-    size_t total = 0;
-    for (size_t i = 0; i + 1 < pieces.size(); ++i) {
-        EXPECT_LE(pieces[i].size(), 328u);
-        EXPECT_EQ(pieces[i].find_first_not_of('L'), std::string::npos);
-        total += pieces[i].size();
-    }
-    EXPECT_EQ(total, longLine.size());
-    EXPECT_EQ(pieces.back(), "gemini://after/");
-}
-
-TEST_F(HistoryTest, ReadingSurvivesAnything) {
-    std::string binary;
-    for (int i = 0; i < 2000; ++i)
-        binary.push_back(static_cast<char>((i * 131 + 7) & 0xFF));
-    visitedClear();
-    writeFile(binary);
-    visitedRead();
-    for (const std::string& url : visitedEntries()) {
-        EXPECT_FALSE(url.empty());
-        EXPECT_LE(url.size(), 328u);
-        EXPECT_EQ(url.find('\0'), std::string::npos);
-    }
-
-    // Missing folder, missing file, a folder in the file's place: an empty list, silently.
-    visitedClear();
-    fs::remove_all(home + "/prefs");
-    visitedRead();
-    EXPECT_TRUE(visitedEntries().empty());
-    fs::create_directories(file);
-    visitedRead();
-    EXPECT_TRUE(visitedEntries().empty());
-    historyAdd("gemini://a/");
-    EXPECT_FALSE(visitedWrite());
-    fs::remove_all(file);
 }
 
 }  // namespace

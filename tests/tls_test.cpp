@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "identity/identity.h"
@@ -58,7 +59,6 @@ struct Attempt {
 class TlsTest : public testing::Test {
   protected:
     void SetUp() override {
-        if (const char* old = std::getenv("FARLANDER_HOME")) savedHome = old;
         std::filesystem::remove_all(home);
         std::filesystem::create_directories(home);
         setEnvironment("FARLANDER_HOME", home);
@@ -69,7 +69,7 @@ class TlsTest : public testing::Test {
     void TearDown() override {
         taskClearSignals(TASK_BREAK_MASK);
         freeIdentities();
-        setEnvironment("FARLANDER_HOME", savedHome);
+        setEnvironment("FARLANDER_HOME", "");
         std::error_code ignored;
         std::filesystem::remove_all(home, ignored);
     }
@@ -102,101 +102,115 @@ class TlsTest : public testing::Test {
 
     const std::string home =
         testing::TempDir() + "farlander-tls-" + testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::string savedHome;
     TaskHandle self = taskCurrent();
     int breakFd = taskBreakDescriptor(self);
 };
 
-TEST_F(TlsTest, HandshakeAcceptsAnyCertificateButOnlyOurCiphers) {
-    TlsServerOptions expired, tls12, tls13, foreign;
+// Any certificate is accepted, expired ones too, over TLS 1.2 or 1.3, but only with our ciphers; the reply
+// arrives whole whatever its pacing and whether or not the server ends with a close_notify. A stop set
+// before the handshake skips it quietly.
+TEST_F(TlsTest, HandshakesAndReadsWhateverTheServer) {
+    std::string body;
+    for (int i = 0; body.size() < 100000; ++i)
+        body += "line " + std::to_string(i) + "\n";
+    TlsServerOptions plain, expired, tls12, tls13, foreign;
     expired.expiredCertificate = true;
     tls12.maxVersion = foreign.maxVersion = TLS1_2_VERSION;
     tls12.cipherList = "ECDHE-ECDSA-CHACHA20-POLY1305";
     tls13.minVersion = TLS1_3_VERSION;
     tls13.cipherSuites = "TLS_AES_256_GCM_SHA384";
     foreign.cipherList = "ECDHE-ECDSA-NULL-SHA:@SECLEVEL=0";  // no encryption: outside our list
-    const TlsServerOptions servers[] = {expired, tls12, tls13, foreign};
-    for (const TlsServerOptions& options : servers) {
-        const bool fails = &options == &servers[3];
-        TlsServer server(options, echoHandler());
+    // The server, whether the reply is long, the size of its pieces (0: all at once), the pause between
+    // them, whether the server ends without a close_notify, whether the client stops first.
+    const std::tuple<const TlsServerOptions*, bool, size_t, int, bool, bool> cases[] = {
+        // clang-format off
+        {&expired, false, 3, 0, false, false}, {&tls12, true, 0, 0, true, false},
+        {&tls13, true, 7000, 2, true, false}, {&plain, false, 0, 0, false, false},
+        {&foreign, false, 0, 0, false, false}, {&plain, false, 0, 0, false, true},
+        // clang-format on
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const auto& [options, big, piece, pauseMs, abrupt, stop] = cases[i];
+        const bool refused = options == &foreign;
+        const std::string extra = big ? body : "";
+        TlsServer server(*options, [&](TlsServerConnection& connection) {
+            connection.writeSlowly(pageFor(connection.readLine()) + extra, piece, pauseMs);
+            if (abrupt) connection.closeAbruptly();
+        });
         ASSERT_TRUE(server.ok());
-        Attempt a;
-        const std::string reply = fetch(a, server.port(), "gemini://localhost/page");
-        EXPECT_EQ(a.connected, fails ? 0 : 1);
-        EXPECT_STREQ(a.error.errorText, fails ? HANDSHAKE_FAILED : "");
-        EXPECT_EQ(a.error.errorKind, fails ? FETCH_NETWORK_ERROR : 0);
-        EXPECT_EQ(reply, fails ? "" : pageFor("gemini://localhost/page\r\n"));
-        EXPECT_EQ(a.lastRead, 0);  // a clean end, not an error
-        EXPECT_TRUE(!fails || server.base().waitForEvent("handshake failed"));
-        EXPECT_EQ(server.handshakesCompleted(), fails ? 0 : 1);
+        {
+            Attempt a;
+            a.stop = stop;
+            const std::string reply = fetch(a, server.port(), "gemini://localhost/page");
+            EXPECT_EQ(a.connected, refused || stop ? 0 : 1);
+            EXPECT_STREQ(a.error.errorText, refused ? HANDSHAKE_FAILED : "");
+            EXPECT_EQ(a.error.errorKind, refused ? FETCH_NETWORK_ERROR : 0);
+            EXPECT_TRUE(reply == (refused || stop ? "" : pageFor("gemini://localhost/page\r\n") + extra));
+            EXPECT_EQ(a.lastRead, 0);  // a clean end, not an error
+            EXPECT_EQ(currentStatus(), "SSL connect...");
+        }
+        EXPECT_TRUE(!(refused || stop) || server.base().waitForEvent("handshake failed"));
+        EXPECT_EQ(server.handshakesCompleted(), refused || stop ? 0 : 1);
     }
 }
 
-TEST_F(TlsTest, ShowsStepsAndSendsTheLowercasedHostAsServerName) {
-    TlsServer server({}, echoHandler());
-    ASSERT_TRUE(server.ok());
-    Attempt parsed;
-    ASSERT_FALSE(fetch(parsed, server.port(), "gemini://Capsule.EXAMPLE:1965/page").empty());
-    EXPECT_EQ(server.lastServerName(), "capsule.example");
-    EXPECT_EQ(shownTexts(), (std::vector<std::string>{"SSL context...", "SSL new...", "SSL connect..."}));
-    Attempt a;  // a record filled by hand is lowercased too
-    std::strcpy(a.request.url, "gemini://MiXeD.Host/");
-    std::strcpy(a.request.host, "MiXeD.Host");
-    std::strcpy(a.request.path, "/");
-    ASSERT_FALSE(fetch(a, server.port(), nullptr).empty());
-    EXPECT_EQ(server.lastServerName(), "mixed.host");
-}
-
-TEST_F(TlsTest, PresentsTheIdentityWhoseScopeMatches) {
+// Each request shows the steps, names its host in lower case and presents the identity whose scope
+// matches, if any.
+TEST_F(TlsTest, SendsTheServerNameAndTheMatchingIdentity) {
     ASSERT_TRUE(createIdentity("localhost", "/private/", "Private Person"));
     ASSERT_TRUE(createIdentity("elsewhere", "/", "Someone Else"));
     TlsServerOptions options;
     options.requestClientCertificate = true;
     TlsServer server(options, echoHandler());
     ASSERT_TRUE(server.ok());
-    const struct {
-        const char* url;
-        const char* commonName;
-    } cases[] = {
-        {"gemini://localhost/private/page", "Private Person"},
-        {"gemini://localhost/private", ""},
-        {"gemini://elsewhere/any/page", "Someone Else"},
+    // The request, the server name the server saw, the common name of the certificate it was shown.
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"gemini://Capsule.EXAMPLE:1965/page", "capsule.example", ""},
+        {"gemini://localhost/private/page", "localhost", "Private Person"},
+        {"gemini://localhost/private", "localhost", ""},
+        {"gemini://elsewhere/any/page", "elsewhere", "Someone Else"},
+        {nullptr, "mixed.host", ""},  // a record filled by hand
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.url);
+    for (const auto& [url, serverName, commonName] : cases) {
+        SCOPED_TRACE(serverName);
+        headlessReset();
         Attempt a;
-        ASSERT_FALSE(fetch(a, server.port(), c.url).empty());
-        EXPECT_EQ(server.lastPeerCommonName(), c.commonName);
+        if (!url) {
+            std::strcpy(a.request.url, "gemini://MiXeD.Host/");
+            std::strcpy(a.request.host, "MiXeD.Host");
+            std::strcpy(a.request.path, "/");
+        }
+        ASSERT_FALSE(fetch(a, server.port(), url).empty());
+        EXPECT_EQ(server.lastServerName(), serverName);
+        EXPECT_EQ(server.lastPeerCommonName(), commonName);
+        EXPECT_EQ(shownTexts(), (std::vector<std::string>{"SSL context...", "SSL new...", "SSL connect..."}));
     }
 }
 
 TEST_F(TlsTest, ReportsUnreadableIdentityFilesAndClosesSafely) {
-    const struct {
-        bool removeCert;
-        bool removeKey;
-        const char* keyText;  // replaces the key file when not null
-        const char* expected;
-    } cases[] = {
-        {false, true, nullptr, NO_KEY_FILE},
-        {true, false, nullptr, NO_CERT_FILE},
-        {true, true, nullptr, NO_CERT_FILE},
-        {false, false, "not a key\n", NO_KEY_FILE},
+    // Remove the certificate, remove the key, the key's new text (when not null), the error.
+    const std::tuple<bool, bool, const char*, const char*> cases[] = {
+        // clang-format off
+        {false, true, nullptr, NO_KEY_FILE}, {true, false, nullptr, NO_CERT_FILE},
+        {true, true, nullptr, NO_CERT_FILE}, {false, false, "not a key\n", NO_KEY_FILE},
+        // clang-format on
     };
     TlsServer server({}, echoHandler());
     ASSERT_TRUE(server.ok());
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
+    for (const auto& [removeCert, removeKey, keyText, expected] : cases) {
+        SCOPED_TRACE(expected);
         freeIdentities();
         ASSERT_TRUE(createIdentity("localhost", "/", "Farlander"));
         const IdentityRecord* identity = findIdentity("localhost", "/");
         ASSERT_NE(identity, nullptr);
-        ASSERT_TRUE(!c.removeCert || removeFile(identity->certPath));
-        ASSERT_TRUE(!c.removeKey || removeFile(identity->keyPath));
-        ASSERT_TRUE(!c.keyText || writeFileAtomic(identity->keyPath, c.keyText, 0600));
+        ASSERT_TRUE(!removeCert || removeFile(identity->certPath));
+        ASSERT_TRUE(!removeKey || removeFile(identity->keyPath));
+        ASSERT_TRUE(!keyText || writeFileAtomic(identity->keyPath, keyText, 0600));
         headlessReset();
         Attempt a;
         EXPECT_EQ(open(a, server.port(), "gemini://localhost/any/page"), 0);
-        EXPECT_STREQ(a.error.errorText, c.expected);
+        EXPECT_STREQ(a.error.errorText, expected);
         EXPECT_EQ(a.error.errorKind, FETCH_ERROR);
         EXPECT_EQ(shownTexts(), std::vector<std::string>{"SSL context..."});  // no session was made
         EXPECT_TRUE(a.tls.context);
@@ -211,43 +225,28 @@ TEST_F(TlsTest, ReportsUnreadableIdentityFilesAndClosesSafely) {
     EXPECT_EQ(tlsWrite(never, "x", 1, breakFd), -1);
 }
 
-TEST_F(TlsTest, StopBeforeTheHandshakeSkipsIt) {
-    TlsServer server({}, echoHandler());
-    ASSERT_TRUE(server.ok());
-    {
-        Attempt a;
-        a.stop = true;
-        EXPECT_EQ(open(a, server.port(), "gemini://localhost/"), 0);
-        EXPECT_EQ(a.error.errorKind, 0);
-        EXPECT_EQ(currentStatus(), "SSL connect...");
-    }
-    EXPECT_TRUE(server.base().waitForEvent("handshake failed"));
-    EXPECT_EQ(server.handshakesCompleted(), 0);
-}
-
-TEST_F(TlsTest, BreakInterruptsAHandshakeThatGetsNoAnswer) {
-    int port = 0;
-    SocketHandle listener(netListenLoopback(&port));  // accepts in the kernel, never answers
-    ASSERT_TRUE(listener.valid());
-    Attempt a;
-    std::thread breaker = breakLater(100);
-    EXPECT_EQ(open(a, port, "gemini://localhost/"), 0);
-    breaker.join();
-    EXPECT_STREQ(a.error.errorText, HANDSHAKE_FAILED);
-    EXPECT_EQ(a.error.errorKind, FETCH_NETWORK_ERROR);
-    EXPECT_EQ(taskClearSignals(TASK_BREAK_MASK), TASK_BREAK_MASK);  // left pending for the caller
-}
-
-TEST_F(TlsTest, BreakInterruptsAReadThatGetsNoAnswer) {
+// A break ends a handshake or a read that gets no answer, and is left pending for the caller.
+TEST_F(TlsTest, BreakInterruptsAHandshakeOrReadThatGetsNoAnswer) {
     TlsServer server({}, [](TlsServerConnection& connection) {
         connection.readLine();
         connection.readLine();  // waits until the client goes or the server stops
     });
     ASSERT_TRUE(server.ok());
+    int port = 0;
+    SocketHandle listener(netListenLoopback(&port));  // accepts in the kernel, never answers
+    ASSERT_TRUE(listener.valid());
+    Attempt silent;
+    std::thread breaker = breakLater(100);
+    EXPECT_EQ(open(silent, port, "gemini://localhost/"), 0);
+    breaker.join();
+    EXPECT_STREQ(silent.error.errorText, HANDSHAKE_FAILED);
+    EXPECT_EQ(silent.error.errorKind, FETCH_NETWORK_ERROR);
+    EXPECT_EQ(taskClearSignals(TASK_BREAK_MASK), TASK_BREAK_MASK);
+
     Attempt a;
     ASSERT_EQ(open(a, server.port(), "gemini://localhost/"), 1);
     ASSERT_EQ(tlsWrite(a.tls, "x\r\n", 3, breakFd), 3);
-    std::thread breaker = breakLater(100);
+    breaker = breakLater(100);
     char buffer[64];
     EXPECT_LT(tlsRead(a.tls, buffer, sizeof buffer, breakFd), 0);
     breaker.join();
@@ -255,54 +254,25 @@ TEST_F(TlsTest, BreakInterruptsAReadThatGetsNoAnswer) {
     EXPECT_EQ(taskClearSignals(TASK_BREAK_MASK), TASK_BREAK_MASK);
 }
 
-TEST_F(TlsTest, ReadsRepliesWhateverTheirPacing) {
-    std::string big = "20 text/plain\r\n";
-    for (int i = 0; big.size() < 100000; ++i)
-        big += "line " + std::to_string(i) + "\n";
-    const struct {
-        size_t piece;
-        int pauseMs;
-        bool abrupt;  // no close_notify at the end
-    } cases[] = {{3, 0, false}, {0, 0, true}, {7000, 2, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.piece);
-        const std::string reply = c.piece == 3 ? pageFor("short\r\n") : big;
-        TlsServer server({}, [&](TlsServerConnection& connection) {
-            connection.readLine();
-            connection.writeSlowly(reply, c.piece, c.pauseMs);
-            if (c.abrupt) connection.closeAbruptly();
-        });
-        ASSERT_TRUE(server.ok());
-        Attempt a;
-        EXPECT_EQ(fetch(a, server.port(), "gemini://localhost/"), reply);
-        EXPECT_EQ(a.lastRead, 0);
-    }
-}
-
 TEST(NetInitTest, ReplacesInvalidProxySettings) {
     const std::string longest(62, 'p'), tooLong(63, 'q'), proxy("proxy.example");
-    const struct {
-        std::string host;
-        int32_t port;
-        std::string expectedHost;
-        int32_t expectedPort;
-    } cases[] = {
-        {proxy, 0, "localhost", 19650},
-        {proxy, 65536, "localhost", 19650},
-        {tooLong, 1965, "localhost", 19650},
-        {longest, 1965, longest, 1965},
-        {"", 1965, "", 1965},  // an empty host with a valid port stays
-        {proxy, 1, proxy, 1},
-        {proxy, 65535, proxy, 65535},
+    // The host and port given, then as netInit leaves them: a bad port or an over-long host means the
+    // built-in proxy; an empty host with a valid port stays.
+    const std::tuple<std::string, int32_t, std::string, int32_t> cases[] = {
+        // clang-format off
+        {proxy, 0, "localhost", 19650}, {proxy, 65536, "localhost", 19650}, {proxy, 1, proxy, 1},
+        {tooLong, 1965, "localhost", 19650}, {longest, 1965, longest, 1965}, {proxy, 65535, proxy, 65535},
+        {"", 1965, "", 1965},
+        // clang-format on
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.host + ":" + std::to_string(c.port));
+    for (const auto& [host, port, expectedHost, expectedPort] : cases) {
+        SCOPED_TRACE(host + ":" + std::to_string(port));
         Settings record;
-        std::memcpy(record.gemProxyHost, c.host.c_str(), c.host.size() + 1);
-        record.gemProxyPort = c.port;
+        std::memcpy(record.gemProxyHost, host.c_str(), host.size() + 1);
+        record.gemProxyPort = port;
         EXPECT_TRUE(netInit(record));
-        EXPECT_EQ(std::string(record.gemProxyHost), c.expectedHost);
-        EXPECT_EQ(record.gemProxyPort, c.expectedPort);
+        EXPECT_EQ(std::string(record.gemProxyHost), expectedHost);
+        EXPECT_EQ(record.gemProxyPort, expectedPort);
         netCleanUp();
     }
 }
