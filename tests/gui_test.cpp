@@ -255,6 +255,13 @@ TEST_F(GuiTest, MessagesRaiseTheSignal) {
     guiSetMessageSignal(nullptr, 0);
     taskFreeSignal(bit);
     EXPECT_EQ(takeMessages().size(), 1u);
+
+    // Size changes that pile up while the loop is busy come as one; moves keep the last.
+    for (int i = 0; i < 3; ++i) guiPostMessage(WindowMessage{WMSG_NEWSIZE});
+    guiPostMessage(WindowMessage{WMSG_MOUSEMOVE, 0, 0, 1, 1});
+    guiPostMessage(WindowMessage{WMSG_MOUSEMOVE, 0, 0, 5, 6});
+    guiPostMessage(WindowMessage{WMSG_NEWSIZE});
+    EXPECT_EQ(takeMessages(), (std::vector<Fields>{msg(WMSG_NEWSIZE), msg(WMSG_MOUSEMOVE, 0, 0, 5, 6)}));
 }
 
 TEST_F(GuiTest, BreakClosesAnInputWindow) {

@@ -681,10 +681,14 @@ void guiQueueMessage(const WindowMessage& message) {
     {
         std::lock_guard lock(s.queueMutex);
         // Moves pile up while the shell is busy: only the latest position matters.
+        // A size change waiting already reads the size when it is handled: one is enough.
+        bool sizePending = message.kind == WMSG_NEWSIZE &&
+                           std::any_of(s.queue.begin(), s.queue.end(),
+                                       [](const WindowMessage& m) { return m.kind == WMSG_NEWSIZE; });
         if (message.kind == WMSG_MOUSEMOVE && !s.queue.empty() && s.queue.back().kind == WMSG_MOUSEMOVE &&
             s.queue.back().gadget == message.gadget) {
             s.queue.back() = message;
-        } else {
+        } else if (!sizePending) {
             s.queue.push_back(message);
         }
         task = s.signalTask;
