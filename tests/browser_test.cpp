@@ -277,8 +277,10 @@ TEST_F(BrowserTest, HugeAndOddPagesAreShownAndStayScrollable) {
         ASSERT_TRUE(settle(60000));
         EXPECT_EQ(currentPage()->address.url, url(c.path));
         EXPECT_GE(currentPage()->lineCount, c.minLines);
+        // (The key may have reached the new page already, if it came in the same turn.)
+        const int top = viewState().topLine;
         scrollDown(viewMetrics().rows - 1, true);
-        EXPECT_EQ(viewState().topLine, viewMetrics().rows - 1);
+        EXPECT_EQ(viewState().topLine, top + viewMetrics().rows - 1);
     }
     TestServer gopher([](TestConnection& connection) {
         connection.readLine();
