@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
 
 #include "platform/files.h"
-#include "platform/process.h"
 #include "shell/shell.h"
 #include "store/bookmarks.h"
+
+#include "support/private_home.h"
 
 namespace {
 
@@ -25,10 +25,6 @@ using namespace std::string_literals;
 class BookmarksTest : public testing::Test {
   protected:
     void SetUp() override {
-        if (const char* old = std::getenv("FARLANDER_HOME")) savedHome = old;
-        fs::remove_all(home);
-        fs::create_directories(home);
-        setEnvironment("FARLANDER_HOME", home);
         ASSERT_EQ(bookmarkFilePath(), file);
         bookmarkCleanup();
         headlessReset();
@@ -36,10 +32,8 @@ class BookmarksTest : public testing::Test {
     void TearDown() override {
         bookmarkCleanup();
         headlessReset();
-        setEnvironment("FARLANDER_HOME", savedHome);
-        std::error_code ignored;
+        std::error_code ignored;  // a test may have locked the folder
         fs::permissions(prefs, fs::perms::owner_all, ignored);
-        fs::remove_all(home, ignored);
     }
 
     void writeRaw(const std::string& content) {
@@ -58,10 +52,9 @@ class BookmarksTest : public testing::Test {
         ASSERT_EQ(bookmarkList(), urls);
     }
 
-    const std::string home = testing::TempDir() + "farlander-bookmarks-" + std::to_string(getpid()) + "-" +
-                             testing::UnitTest::GetInstance()->current_test_info()->name();
+    PrivateHome privateHome{"bookmarks"};
+    const std::string home = privateHome.path;
     const std::string prefs = home + "/prefs", file = prefs + "/bookmarks.txt";
-    std::string savedHome;
 };
 
 std::string joinLines(const List& urls) {

@@ -6,13 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
 
 #include "app/locale.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "store/history.h"
 #include "store/visited.h"
+
+#include "support/private_home.h"
 
 namespace {
 
@@ -23,19 +23,12 @@ using namespace std::string_literals;
 class HistoryTest : public testing::Test {
   protected:
     void SetUp() override {
-        if (const char* old = std::getenv("FARLANDER_HOME")) savedHome = old;
-        fs::remove_all(home);
-        fs::create_directories(home);
-        setEnvironment("FARLANDER_HOME", home);
         ASSERT_EQ(visitedFilePath(), file);
         historyInit();
     }
     void TearDown() override {
         visitedClear();  // no file written by the clean-up below
         historyCleanup();
-        setEnvironment("FARLANDER_HOME", savedHome);
-        std::error_code ignored;
-        fs::remove_all(home, ignored);
     }
 
     void writeFile(const std::string& content) {
@@ -58,10 +51,9 @@ class HistoryTest : public testing::Test {
         return out;
     }
 
-    const std::string home = testing::TempDir() + "farlander-history-" + std::to_string(getpid()) + "-" +
-                             testing::UnitTest::GetInstance()->current_test_info()->name();
+    PrivateHome privateHome{"history"};
+    const std::string home = privateHome.path;
     const std::string file = home + "/prefs/visited.txt";
-    std::string savedHome;
 };
 
 using Neighbours = std::pair<HistoryEntry*, HistoryEntry*>;

@@ -18,10 +18,10 @@
 #include <utility>
 #include <vector>
 
-#include <unistd.h>
 
 #include "platform/files.h"
-#include "platform/process.h"
+
+#include "support/private_home.h"
 
 namespace {
 
@@ -44,18 +44,11 @@ std::string keyParameter(EVP_PKEY* key, const char* name) {
 class IdentityTest : public testing::Test {
   protected:
     void SetUp() override {
-        if (const char* old = std::getenv("FARLANDER_HOME")) savedHome = old;
-        fs::remove_all(home);
-        fs::create_directories(home);
-        setEnvironment("FARLANDER_HOME", home);
         ASSERT_EQ(identityDirectory(), directory);
         freeIdentities();
     }
     void TearDown() override {
         freeIdentities();
-        setEnvironment("FARLANDER_HOME", savedHome);
-        std::error_code ignored;
-        fs::remove_all(home, ignored);
     }
 
     // The listed records as "host|scope".
@@ -66,10 +59,9 @@ class IdentityTest : public testing::Test {
         return out;
     }
 
-    const std::string home = testing::TempDir() + "farlander-identity-" + std::to_string(getpid()) + "-" +
-                             testing::UnitTest::GetInstance()->current_test_info()->name();
+    PrivateHome privateHome{"identity"};
+    const std::string home = privateHome.path;
     const std::string directory = home + "/prefs/identities";
-    std::string savedHome;
 };
 
 TEST_F(IdentityTest, CreatedCertificateIsTheFixedSelfSignedKind) {

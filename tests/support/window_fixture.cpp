@@ -1,8 +1,6 @@
 #include "support/window_fixture.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 
 #include "app/app.h"
 #include "app/locale.h"
@@ -13,7 +11,6 @@
 #include "net/exchange.h"
 #include "page/parser.h"
 #include "platform/gui.h"
-#include "platform/process.h"
 #include "settings/prefs.h"
 #include "settings/settings.h"
 #include "shell/window.h"
@@ -21,20 +18,13 @@
 #include "store/cache.h"
 #include "store/history.h"
 
-namespace fs = std::filesystem;
-
 void WindowTest::SetUpTestSuite() {
     ASSERT_TRUE(guiInit());
 }
 
 void WindowTest::SetUp() {
-    static int serial = 0;
-    home = (fs::temp_directory_path() / ("farlander-window-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-                                         std::to_string(serial++)))
-               .string();
-    fs::remove_all(home);
-    fs::create_directories(home);
-    setEnvironment("FARLANDER_HOME", home);
+    privateHome = std::make_unique<PrivateHome>("window");
+    home = privateHome->path;
     headlessReset();
     settings = Settings{};
     loadedPrefs = LoadedPrefs{};
@@ -68,9 +58,7 @@ void WindowTest::TearDown() {
     startupScreenChoice = -1;
     setUrlHandlerAvailableForTesting(-1);
     headlessReset();
-    setEnvironment("FARLANDER_HOME", "");
-    std::error_code ignored;
-    fs::remove_all(home, ignored);
+    privateHome.reset();
 }
 
 void WindowTest::startNetwork() {

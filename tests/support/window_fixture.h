@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "shell/shell.h"
+#include "support/private_home.h"
 
 class WindowTest : public ::testing::Test {
   protected:
@@ -25,6 +27,7 @@ class WindowTest : public ::testing::Test {
     // Restarts the window as the main loop does after a restart request.
     void restartWindow();
 
+    std::unique_ptr<PrivateHome> privateHome;
     std::string home;
     bool network = false;
 };
