@@ -21,6 +21,7 @@
 #include "platform/task.h"
 #include "settings/settings.h"
 #include "shell/shell.h"
+#include "support/private_home.h"
 #include "support/tls_server.h"
 #include "url/url.h"
 
@@ -59,9 +60,6 @@ struct Attempt {
 class TlsTest : public testing::Test {
   protected:
     void SetUp() override {
-        std::filesystem::remove_all(home);
-        std::filesystem::create_directories(home);
-        setEnvironment("FARLANDER_HOME", home);
         freeIdentities();
         headlessReset();
         taskClearSignals(TASK_BREAK_MASK);
@@ -69,9 +67,6 @@ class TlsTest : public testing::Test {
     void TearDown() override {
         taskClearSignals(TASK_BREAK_MASK);
         freeIdentities();
-        setEnvironment("FARLANDER_HOME", "");
-        std::error_code ignored;
-        std::filesystem::remove_all(home, ignored);
     }
 
     int open(Attempt& a, int port, const char* url) {
@@ -100,8 +95,8 @@ class TlsTest : public testing::Test {
         });
     }
 
-    const std::string home =
-        testing::TempDir() + "farlander-tls-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    PrivateHome privateHome{"tls"};
+    const std::string home = privateHome.path;
     TaskHandle self = taskCurrent();
     int breakFd = taskBreakDescriptor(self);
 };
