@@ -15,9 +15,9 @@
 #include "net/exchange.h"
 #include "net/fetch.h"
 #include "settings/settings.h"
-#include "shell/shell.h"
 #include "support/servers.h"
 #include "support/tls_server.h"
+#include "ui/ui.h"
 #include "url/url.h"
 
 namespace {

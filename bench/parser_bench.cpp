@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "page/parser.h"
-#include "shell/shell.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -130,17 +130,15 @@ void BM_ParserGemtext10MB(benchmark::State& state) {
     const std::string& doc = gemtextDocument();
     const UrlRecord record = pageRecord();
     PageModel page;
-    int32_t lines = 0;
-    int32_t links = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(parseNetBuf(page, record, 80, doc, &lines, &links));
+        benchmark::DoNotOptimize(parseNetBuf(page, record, 80, doc));
         state.PauseTiming();
         headlessReset();
         state.ResumeTiming();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
-    state.counters["lines"] = lines;
-    state.counters["links"] = links;
+    state.counters["lines"] = page.lineCount;
+    state.counters["links"] = page.linkCount;
 }
 BENCHMARK(BM_ParserGemtext10MB)->Unit(benchmark::kMillisecond);
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "page/parser.h"
 #include "store/visited.h"
 #include "url/url.h"
 
@@ -44,10 +45,12 @@ std::vector<std::string> linkMix() {
     return links;
 }
 
+// Resolving and styling every link of a page against a visited list of 1000 entries.
 void BM_ResolvePageLinks(benchmark::State& state) {
     visitedClear();
     for (int i = 0; i < 1000; ++i)
         visitedAdd("gemini://capsule.example.org/gemlog/entry-" + std::to_string(i) + ".gmi");
+    const VisitedCheck check = isVisited;
     const std::vector<std::string> links = linkMix();
     char dest[URL_MAX + 1];
     int length = 0;
@@ -55,8 +58,10 @@ void BM_ResolvePageLinks(benchmark::State& state) {
         UrlRecord base;
         parseUrl("gemini://capsule.example.org/gemlog/2024/index.gmi", base);
         for (const std::string& link : links) {
-            const int style = resolveLink(dest, &length, link.data(), static_cast<int>(link.size()), base,
-                                          false, 0, nullptr, 0);
+            const LinkKind kind =
+                resolveLink(dest, &length, link.data(), static_cast<int>(link.size()), base, 0, nullptr, 0);
+            const int32_t style =
+                linkStyle(kind, std::string_view(dest, static_cast<size_t>(length)), base, check);
             benchmark::DoNotOptimize(style);
             benchmark::DoNotOptimize(dest);
         }
@@ -74,7 +79,7 @@ void BM_ResolveGopherMenu(benchmark::State& state) {
     int length = 0;
     for (auto _ : state) {
         const int style = resolveLink(dest, &length, selector.data(), static_cast<int>(selector.size()), base,
-                                      false, '0', "hole.example.org", 70);
+                                      '0', "hole.example.org", 70);
         benchmark::DoNotOptimize(style);
         benchmark::DoNotOptimize(dest);
     }

@@ -4,10 +4,9 @@
 
 #include <string>
 
-#include "app/app.h"
-#include "app/locale.h"
 #include "browser/commands.h"
-#include "browser/page.h"
+#include "browser/load.h"
+#include "browser/loop.h"
 #include "net/child.h"
 #include "platform/gui.h"
 #include "platform/process.h"
@@ -17,6 +16,7 @@
 #include "store/cache.h"
 #include "store/history.h"
 #include "support/tls_server.h"
+#include "text/locale.h"
 #include "view/view.h"
 
 namespace {
@@ -24,11 +24,10 @@ namespace {
 bool openWindow() {
     static bool open = [] {
         prepareHeadlessEnvironment();
-        startupScreenChoice = 0;
         localeInit();
         cacheInit();
         historyInit();
-        return guiInit() && winInit() && winStart() && pageOpen();
+        return guiInit() && winInit(0) && winStart() && pageOpen();
     }();
     return open;
 }
@@ -39,9 +38,11 @@ PageText bigPage(size_t size) {
     int n = 0;
     while (doc.size() < size) {
         if (n % 7 == 3) {
-            doc += "=> gemini://example.org/page" + std::to_string(n) + " a link to page " + std::to_string(n) + "\n";
+            doc += "=> gemini://example.org/page" + std::to_string(n) + " a link to page " +
+                   std::to_string(n) + "\n";
         } else if (n % 11 == 5) {
-            doc += "## Caf\xC3\xA9 notes \xE2\x80\x94 \xE2\x80\x9Cpart\xE2\x80\x9D " + std::to_string(n) + "\n";
+            doc +=
+                "## Caf\xC3\xA9 notes \xE2\x80\x94 \xE2\x80\x9Cpart\xE2\x80\x9D " + std::to_string(n) + "\n";
         } else if (n % 13 == 7) {
             doc += "* a list item with na\xC3\xAFve UTF-8 text\n";
         } else {
@@ -58,7 +59,7 @@ void show(const PageText& text) {
     UrlRecord address;
     parseUrl("gemini://example.org/big", address);
     cacheDelete(address.url);
-    renderPage(address, text);
+    showPage(address, text);
 }
 
 void BM_ScrollOneLine(benchmark::State& state) {
@@ -70,9 +71,9 @@ void BM_ScrollOneLine(benchmark::State& state) {
     bool down = true;
     for (auto _ : state) {
         if (down) {
-            scrollDown(1, true);
+            scrollPageDown(1, true);
         } else {
-            scrollUp(1, true);
+            scrollPageUp(1, true);
         }
         if (viewState().topLine >= 10000) down = false;
         if (viewState().topLine == 0) down = true;
@@ -88,9 +89,10 @@ void BM_RenderPage10MB(benchmark::State& state) {
         return;
     }
     PageText text = bigPage(10 * 1024 * 1024);
-    for (auto _ : state) show(text);
+    for (auto _ : state)
+        show(text);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text->size()));
-    state.counters["lines"] = currentPage()->lineCount;
+    state.counters["lines"] = currentPage()->model.lineCount;
 }
 BENCHMARK(BM_RenderPage10MB)->Unit(benchmark::kMillisecond);
 
@@ -169,9 +171,9 @@ void BM_RenderOddPage(benchmark::State& state) {
     parseUrl(url, address);
     for (auto _ : state) {
         cacheDelete(address.url);
-        renderPage(address, text);
+        showPage(address, text);
     }
-    state.counters["lines"] = currentPage()->lineCount;
+    state.counters["lines"] = currentPage()->model.lineCount;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text->size()));
 }
 BENCHMARK(BM_RenderOddPage)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);

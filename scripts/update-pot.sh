@@ -1,11 +1,11 @@
 #!/bin/sh
 # Writes po/farlander.pot, the translation template, from the built-in message
-# texts in src/app/messages.inc. Every message gets the context "msg-NNN" (its id),
+# texts in src/text/messages.inc. Every message gets the context "msg-NNN" (its id),
 # the key under which the program looks it up.
 # Usage: scripts/update-pot.sh [output]   (default: po/farlander.pot)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-input="$root/src/app/messages.inc"
+input="$root/src/text/messages.inc"
 output=${1:-"$root/po/farlander.pot"}
 tmp="$output.tmp.$$"
 trap 'rm -f "$tmp"' EXIT
@@ -36,7 +36,7 @@ BEGIN {
     sub(/^FARLANDER_MESSAGE\(/, "", line)
     sub(/\)[ \t]*$/, "", line)
     id = line; sub(/,.*/, "", id)
-    rest = line; sub(/^[0-9]+, "/, "", rest)
+    rest = line; sub(/^[0-9]+, MSG_[A-Z0-9_]+, "/, "", rest)
     group = rest; sub(/".*/, "", group)
     text = rest; sub(/^[^"]*", "/, "", text); sub(/"$/, "", text)
     if (id != count) { print "message " id " out of order" > "/dev/stderr"; exit 1 }
@@ -60,7 +60,7 @@ BEGIN {
     print "msgstr \"\""
 }
 END {
-    if (count != 141) { print "expected 141 messages, found " count > "/dev/stderr"; exit 1 }
+    if (count == 0) { print "no messages found" > "/dev/stderr"; exit 1 }
 }
 ' "$input" > "$tmp"
 

@@ -30,12 +30,12 @@ ArgsOutcome runArgs(const std::vector<std::string>& words) {
     std::vector<const char*> argv{"farlander"};
     for (const auto& w : words)
         argv.push_back(w.c_str());
-    std::strcpy(fetchExchange().request.url, "HOME");
+    startAddress() = "HOME";
     startupScreenChoice = -1;
     testing::internal::CaptureStdout();
     int code = readCliArgs(static_cast<int>(argv.size()), argv.data());
     std::string out = testing::internal::GetCapturedStdout();
-    return {code, fetchExchange().request.url, startupScreenChoice, out};
+    return {code, startAddress(), startupScreenChoice, out};
 }
 
 const std::string VALID_ARGS = "Valid Args: WINDOW/S, SCREEN/S, URL/K\n";
@@ -116,11 +116,10 @@ TEST(Program, ExitCodesAndMessages) {
 }
 
 TEST(Program, WithoutADisplayItSaysSo) {
-    ProgramResult r = runProgram({FARLANDER_BINARY},
-                                 {{"FARLANDER_HOME", testing::TempDir()},
-                                  {"QT_QPA_PLATFORM", ""},
-                                  {"DISPLAY", ""},
-                                  {"WAYLAND_DISPLAY", ""}});
+    ProgramResult r = runProgram({FARLANDER_BINARY}, {{"FARLANDER_HOME", testing::TempDir()},
+                                                      {"QT_QPA_PLATFORM", ""},
+                                                      {"DISPLAY", ""},
+                                                      {"WAYLAND_DISPLAY", ""}});
     EXPECT_EQ(r.exitCode, 20);
     EXPECT_EQ(r.err, "Could not open: display\n");
 }
@@ -164,11 +163,13 @@ TEST(Program, ABreakEndsAFetchOrAnOpenDialog) {
         fs::remove_all(home);
         std::string url = "gemini://127.0.0.1:" + std::to_string(server.port()) + "/";
         std::optional<std::chrono::steady_clock::time_point> asked;
-        ProgramResult r = runProgram({FARLANDER_BINARY, url}, {{"FARLANDER_HOME", home.string()}}, {}, 30000, [&] {
-            if (!asked && server.base().waitForEvent("asked", 1, 0)) asked = std::chrono::steady_clock::now();
-            // A moment for the dialog to open.
-            return asked && std::chrono::steady_clock::now() > *asked + std::chrono::milliseconds(300);
-        });
+        ProgramResult r =
+            runProgram({FARLANDER_BINARY, url}, {{"FARLANDER_HOME", home.string()}}, {}, 30000, [&] {
+                if (!asked && server.base().waitForEvent("asked", 1, 0))
+                    asked = std::chrono::steady_clock::now();
+                // A moment for the dialog to open.
+                return asked && std::chrono::steady_clock::now() > *asked + std::chrono::milliseconds(300);
+            });
         EXPECT_FALSE(r.timedOut) << reply;
         EXPECT_EQ(r.exitCode, 20) << r.err;
         if (!reply.empty()) {

@@ -9,10 +9,9 @@
 #include <utility>
 #include <vector>
 
-
 #include "platform/files.h"
-#include "shell/shell.h"
 #include "store/bookmarks.h"
+#include "ui/ui.h"
 
 #include "support/private_home.h"
 

@@ -6,7 +6,8 @@
 #include <fstream>
 
 #include "browser/commands.h"
-#include "browser/page.h"
+#include "browser/load.h"
+#include "browser/loop.h"
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
@@ -15,13 +16,13 @@
 #include "platform/gui.h"
 #include "settings/settings.h"
 #include "settings/themes.h"
-#include "shell/shell.h"
 #include "shell/window.h"
 #include "store/history.h"
 #include "store/visited.h"
 #include "support/servers.h"
 #include "support/tls_server.h"
 #include "support/window_fixture.h"
+#include "ui/ui.h"
 #include "view/view.h"
 
 namespace fs = std::filesystem;
@@ -37,7 +38,8 @@ std::string pathOf(const std::string& requestLine) {
 
 std::string longPage() {
     std::string body = "20 text/gemini\r\n# Long\n=> /second the second page\n";
-    for (int i = 0; i < 300; ++i) body += "row " + std::to_string(i) + "\n";
+    for (int i = 0; i < 300; ++i)
+        body += "row " + std::to_string(i) + "\n";
     return body;
 }
 
@@ -62,11 +64,13 @@ void capsule(TlsServerConnection& connection) {
     } else if (path == "/file.bin") {
         reply = "20 application/octet-stream\r\n" + testBinary(70000, 3);
     } else if (path == "/private") {
-        reply = connection.peerCommonName().empty() ? "60 Certificate needed\r\n"
-                                                    : "20 text/gemini\r\nhello " + connection.peerCommonName() + "\n";
+        reply = connection.peerCommonName().empty()
+                    ? "60 Certificate needed\r\n"
+                    : "20 text/gemini\r\nhello " + connection.peerCommonName() + "\n";
     } else if (path == "/big") {
         std::string body = "20 text/gemini\r\n";
-        while (body.size() < 30u * 1024 * 1024) body += "A line of a very large page, long enough to wrap once at eighty columns or so.\n";
+        while (body.size() < 30u * 1024 * 1024)
+            body += "A line of a very large page, long enough to wrap once at eighty columns or so.\n";
         reply = body;
     } else if (path == "/oneline") {
         reply = "20 text/gemini\r\n" + std::string(5u * 1024 * 1024, 'w') + "\n";
@@ -140,19 +144,19 @@ TEST_F(BrowserTest, TypedAddressLinkClickBackAndForward) {
 
 TEST_F(BrowserTest, ReadingPositionSurvivesBackForwardAndReload) {
     open(url("/long"));
-    scrollDown(120, true);
+    scrollPageDown(120, true);
     int32_t saved = currentEntry()->savedLine;
     ASSERT_GT(saved, 0);
     open(url("/second"));
     EXPECT_EQ(viewState().topLine, 0);
     goBack();
     ASSERT_TRUE(settle());
-    EXPECT_EQ(currentPage()->lines[viewState().topLine].sourceLine, saved);
+    EXPECT_EQ(currentPage()->model.lines[viewState().topLine].sourceLine, saved);
     int served = static_cast<int>(server->base().records().size());
-    guiSimulateMenu(menuCode(MENU_GO, 3));  // Reload: fetched again, same place
+    guiSimulateMenu(commandCode(CMD_RELOAD));  // Reload: fetched again, same place
     ASSERT_TRUE(runUntil([&] { return static_cast<int>(server->base().records().size()) > served; }));
     ASSERT_TRUE(settle());
-    EXPECT_EQ(currentPage()->lines[viewState().topLine].sourceLine, saved);
+    EXPECT_EQ(currentPage()->model.lines[viewState().topLine].sourceLine, saved);
 }
 
 TEST_F(BrowserTest, InputPromptComposesTheQuery) {
@@ -170,7 +174,6 @@ TEST_F(BrowserTest, InputPromptComposesTheQuery) {
     EXPECT_EQ(prompt, "Your name?");
     EXPECT_EQ(currentPage()->address.url, url("/ask?h%c3%a9%20l%25o%3f"));
     EXPECT_GE(findLine("answer was h%c3%a9%20l%25o%3f"), 0);
-
 }
 
 TEST(QueryUrl, AnswerJoinsTheAddressUnlessItWouldReach328) {
@@ -250,7 +253,7 @@ TEST_F(BrowserTest, StopEndsASilentServerAndTheNextLoadWorks) {
 
 TEST_F(BrowserTest, ThemeChangeRestartsTheWindowOnTheSamePage) {
     open(url("/second"));
-    guiSimulateMenu(menuCode(MENU_SETTINGS, 9, THEME_UCHU));
+    guiSimulateMenu(commandCode(CMD_THEME, THEME_UCHU));
     int result = 0;
     ASSERT_TRUE(runUntil([&] {
         runGUIStep(0, result);
@@ -260,7 +263,7 @@ TEST_F(BrowserTest, ThemeChangeRestartsTheWindowOnTheSamePage) {
     restartWindow();
     ASSERT_TRUE(settle());
     EXPECT_GE(findLine("this is the second page"), 0);
-    EXPECT_TRUE(guiMenuChecked(menuCode(MENU_SETTINGS, 9, THEME_UCHU)));
+    EXPECT_TRUE(guiMenuChecked(commandCode(CMD_THEME, THEME_UCHU)));
 }
 
 TEST_F(BrowserTest, HugeAndOddPagesAreShownAndStayScrollable) {
@@ -276,10 +279,10 @@ TEST_F(BrowserTest, HugeAndOddPagesAreShownAndStayScrollable) {
         guiSimulateKey(KEY_DOWN, 0);
         ASSERT_TRUE(settle(60000));
         EXPECT_EQ(currentPage()->address.url, url(c.path));
-        EXPECT_GE(currentPage()->lineCount, c.minLines);
+        EXPECT_GE(currentPage()->model.lineCount, c.minLines);
         // (The key may have reached the new page already, if it came in the same turn.)
         const int top = viewState().topLine;
-        scrollDown(viewMetrics().rows - 1, true);
+        scrollPageDown(viewMetrics().rows - 1, true);
         EXPECT_EQ(viewState().topLine, top + viewMetrics().rows - 1);
     }
     TestServer gopher([](TestConnection& connection) {
@@ -291,7 +294,7 @@ TEST_F(BrowserTest, HugeAndOddPagesAreShownAndStayScrollable) {
     });
     loadPage(local("gopher", gopher.port(), "/1/").c_str());
     ASSERT_TRUE(settle(60000));
-    EXPECT_GE(currentPage()->linkCount, 100000);
+    EXPECT_GE(currentPage()->model.linkCount, 100000);
 }
 
 TEST_F(BrowserTest, GopherSearchAndSpartanPromptAndUpload) {
@@ -302,7 +305,8 @@ TEST_F(BrowserTest, GopherSearchAndSpartanPromptAndUpload) {
     int spartanChoice = 1;
     headlessSetResponder([&](const ShellCall& call) {
         ShellAnswer a;
-        if (call.what == ShellCall::INPUT) a.text = call.maxChars == 253 ? "two words" : "typed \xC3\xA9";
+        if (call.what == ShellCall::INPUT)
+            a.text = call.maxChars == INPUT_MAX ? "two words" : "typed \xC3\xA9";
         if (call.what == ShellCall::REQUESTER) a.button = spartanChoice == 1 ? 0 : 1;
         if (call.what == ShellCall::UPLOAD_FILE) a.text = upload.string();
         return a;

@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/locale.h"
 #include "page/builtin.h"
 #include "page/parser.h"
-#include "shell/shell.h"
 #include "store/visited.h"
+#include "text/locale.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ TEST_F(BuiltinPages, HomePageIsHeaderBannerWelcomeAndLinks) {
     ASSERT_NE(home, nullptr);
     const std::string& text = *home;
     ASSERT_EQ(text.substr(0, 16), "20 text/gemini\r\n");
-    EXPECT_NE(text.find(getString(0)), std::string::npos);
+    EXPECT_NE(text.find(getString(MSG_WELCOME)), std::string::npos);
 
     // Header, toggle, four banner lines, toggle, two empty lines.
     std::vector<std::string> lines;
@@ -160,9 +160,9 @@ TEST_F(BuiltinPages, ErrorPageFollowsTheScheme) {
         EXPECT_STREQ(model.lines[0].text, "# 51 Not found") << c.url;
         EXPECT_EQ(model.lines[0].style, c.style) << c.url;
     }
-    const PageText redirects = getErrorPage(getString(111), SCHEME_GEMINI);
+    const PageText redirects = getErrorPage(getString(MSG_ERR_TOO_MANY_REDIRECTS), SCHEME_GEMINI);
     ASSERT_NE(redirects, nullptr);
-    EXPECT_EQ(*redirects, std::string("20 text/gemini\r\n") + getString(111) + "\n");
+    EXPECT_EQ(*redirects, std::string("20 text/gemini\r\n") + getString(MSG_ERR_TOO_MANY_REDIRECTS) + "\n");
     const PageText empty = getErrorPage(nullptr, SCHEME_FINGER);
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(*empty, "\n");

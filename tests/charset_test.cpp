@@ -2,8 +2,7 @@
 
 #include <string>
 
-#include "browser/redirect.h"
-#include "view/charset.h"
+#include "text/charset.h"
 
 namespace {
 
@@ -26,29 +25,6 @@ TEST(DisplayCharset, ConvertsAndEscapes) {
         EXPECT_EQ(utf8, c.utf8) << c.in;
         EXPECT_EQ(escaped, c.escaped) << c.in;
     }
-}
-
-TEST(Redirects, TwoInARowAreFollowedThenRefused) {
-    struct Case {
-        const char* target;
-        RedirectAction first;
-    } cases[] = {
-        {"gemini://h/", REDIRECT_FOLLOW},      {"spartan://h/", REDIRECT_FOLLOW},
-        {"https://w/", REDIRECT_FOLLOW},       {"http://w/", REDIRECT_FOLLOW},
-        {"gopher://h/", REDIRECT_UNSUPPORTED}, {"GEMINI://h/", REDIRECT_UNSUPPORTED},
-        {"/relative", REDIRECT_UNSUPPORTED},   {"", REDIRECT_UNSUPPORTED},
-        {nullptr, REDIRECT_UNSUPPORTED},
-    };
-    for (const auto& c : cases) {
-        int32_t count = 0;
-        EXPECT_EQ(redirectDecide(count, c.target), c.first) << (c.target ? c.target : "null");
-        EXPECT_EQ(redirectDecide(count, c.target), c.first);
-        EXPECT_EQ(redirectDecide(count, c.target), REDIRECT_TOO_MANY);
-        EXPECT_EQ(count, 3);
-    }
-    EXPECT_EQ(redirectErrorMessage(REDIRECT_TOO_MANY), 111);
-    EXPECT_EQ(redirectErrorMessage(REDIRECT_UNSUPPORTED), 112);
-    EXPECT_EQ(redirectErrorMessage(REDIRECT_FOLLOW), 0);
 }
 
 }  // namespace

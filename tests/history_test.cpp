@@ -6,11 +6,10 @@
 #include <utility>
 #include <vector>
 
-
-#include "app/locale.h"
 #include "platform/files.h"
 #include "store/history.h"
 #include "store/visited.h"
+#include "text/locale.h"
 
 #include "support/private_home.h"
 
@@ -98,7 +97,7 @@ TEST_F(HistoryTest, VisitedListTakesNetworkAddressesOnce) {
     EXPECT_EQ(visitedEntries(), (List{"gemini://a/", "gemini://b/"}));
     const PageText page = historyView();
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(*page, std::string("20 text/gemini\r\n# ") + getString(43) +
+    EXPECT_EQ(*page, std::string("20 text/gemini\r\n# ") + getString(MSG_TITLE_HISTORY) +
                          "\n\n=> gemini://a/\n\n=> gemini://b/\n\n");
 }
 

@@ -20,8 +20,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/locale.h"
 #include "platform/catalog.h"
+#include "text/locale.h"
 
 namespace {
 
@@ -56,8 +56,8 @@ bool readsAgreeAcrossThreads(const TextPointers& expected) {
 }
 
 TEST(LocaleDefaults, TextsAndRange) {
-    EXPECT_STREQ(getString(1), "Back");
-    EXPECT_STREQ(getString(51), "OK|Cancel");
+    EXPECT_STREQ(getString(MSG_BUTTON_BACK), "Back");
+    EXPECT_STREQ(getString(MSG_BUTTONS_OK_CANCEL), "OK|Cancel");
     for (int id : {-1, MESSAGE_COUNT, INT_MIN, INT_MAX})
         EXPECT_EQ(getString(id), nullptr) << "id " << id;
     const TextPointers texts = currentTexts();

@@ -7,10 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/locale.h"
+#include <set>
+
 #include "page/parser.h"
-#include "shell/shell.h"
-#include "store/visited.h"
+#include "text/locale.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -63,23 +64,12 @@ void checkInvariants(const PageModel& page, int columns) {
 
 class PageParser : public testing::Test {
   protected:
-    void SetUp() override {
-        visitedClear();
-        headlessReset();
-    }
-    void TearDown() override {
-        visitedClear();
-        headlessReset();
-        freePageLines();
-    }
+    void SetUp() override { headlessReset(); }
+    void TearDown() override { headlessReset(); }
 
-    // Parses doc for url at columns, checks the page's invariants and the counts.
+    // Parses doc for url at columns, checks the page's invariants.
     const PageModel& parse(const char* url, int columns, std::string_view doc) {
-        int32_t lineCount = -1;
-        int32_t linkCount = -1;
-        const PageLine* first = parseNetBuf(page, record(url), columns, doc, &lineCount, &linkCount);
-        EXPECT_EQ(lineCount, page.lineCount);
-        EXPECT_EQ(linkCount, page.linkCount);
+        const PageLine* first = parseNetBuf(page, record(url), columns, doc, isVisited);
         EXPECT_EQ(first, page.lines.empty() ? nullptr : page.lines.data());
         checkInvariants(page, columns);
         for (const ShellCall& call : headlessCalls())
@@ -88,6 +78,10 @@ class PageParser : public testing::Test {
     }
 
     PageModel page;
+    std::set<std::string> visited;
+    const VisitedCheck isVisited = [this](std::string_view url) {
+        return visited.count(std::string(url)) > 0;
+    };
 };
 
 constexpr const char* INDEX = "gemini://example.org/dir/index.gmi";
@@ -162,8 +156,8 @@ TEST_F(PageParser, GemtextEveryLineKind) {
 }
 
 TEST_F(PageParser, GopherMenuEveryItemType) {
-    ASSERT_TRUE(visitedAdd("gopher://gopher.example.org/1/phlog"));
-    ASSERT_TRUE(visitedAdd("gopher://search.example.net:7070/7/seen"));
+    visited.insert("gopher://gopher.example.org/1/phlog");
+    visited.insert("gopher://search.example.net:7070/7/seen");
     const PageModel& p = parse("gopher://gopher.example.org/1/", 20,
                                "iWelcome to the hole\t\terror.host\t1\r\n"
                                "i\t\terror.host\t1\r\n"
@@ -372,20 +366,19 @@ TEST_F(PageParser, ListPagesMakeEveryLinkVisited) {
 TEST_F(PageParser, OutOfMemoryTranslatingIsReported) {
     // A document too long for a 32-bit length cannot be transliterated; nothing of it is read.
     const char small[] = "x";
-    int32_t lines = -1;
-    int32_t links = -1;
     const std::string_view huge(small, (size_t{1} << 31) + 1);
-    EXPECT_EQ(parseNetBuf(page, record("finger://h/"), 80, huge, &lines, &links), nullptr);
-    EXPECT_EQ(lines, 0);
-    EXPECT_EQ(links, 0);
+    EXPECT_EQ(parseNetBuf(page, record("finger://h/"), 80, huge), nullptr);
+    EXPECT_EQ(page.lineCount, 0);
+    EXPECT_EQ(page.linkCount, 0);
     bool reported = false;
     for (const ShellCall& call : headlessCalls())
-        reported = reported || (call.what == ShellCall::REQUESTER && call.body == getString(126));
+        reported =
+            reported || (call.what == ShellCall::REQUESTER && call.body == getString(MSG_ERR_MEMORY_UTF8));
     EXPECT_TRUE(reported);
 }
 
 TEST_F(PageParser, ProgressShowsTensOnly) {
-    const std::string prefix = std::string(getString(80)) + " ";
+    const std::string prefix = std::string(getString(MSG_STATUS_PARSING)) + " ";
     const std::vector<std::string> tens = {"10", "20", "30", "40", "50", "60", "70", "80", "90"};
     const struct {
         std::string doc;  // plain text (finger)
@@ -462,36 +455,23 @@ TEST_F(PageParser, ParsingAgainWritesOverTheOldPage) {
     }
 }
 
-TEST_F(PageParser, PageOnShowAndItsEntryPoints) {
-    const UrlRecord r = record("gemini://h.example/");
+TEST_F(PageParser, CountedDocumentsAndMovedPages) {
     const char* doc = "20 text/gemini\r\n# Title\n=> /a A\n";
-    int32_t lines = 0;
-    int32_t links = 0;
-    const PageLine* first = parseNetBuf(r, 80, doc, &lines, &links);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first, currentPageModel().lines.data());
-    EXPECT_EQ(lines, 2);
-    EXPECT_EQ(links, 1);
-    EXPECT_STREQ(first[1].text, " => A");
-
-    // The counted form reads exactly its bytes; the C string form stops at the NUL.
+    // The counted form reads exactly its bytes, a NUL among them included.
     const std::string withNul = std::string(doc) + std::string("\0# Hidden\n", 10);
-    parseNetBuf(r, 80, withNul.c_str(), &lines, &links);
-    EXPECT_EQ(lines, 2);
-    parseNetBuf(r, 80, std::string_view(withNul), &lines, &links);
-    EXPECT_EQ(lines, 3);
+    EXPECT_EQ(parse("gemini://h.example/", 80, std::string_view(withNul)).lineCount, 3);
 
     // A moved page keeps its pointers.
-    PageModel moved = std::move(page);
     parse("gemini://h.example/", 80, doc);
     const char* text = page.lines[0].text;
-    moved = std::move(page);
+    PageModel moved = std::move(page);
     EXPECT_EQ(moved.lines[0].text, text);
     EXPECT_STREQ(moved.lines[0].text, "# Title");
+    EXPECT_STREQ(moved.lines[1].text, " => A");
 
-    freePageLines();
-    EXPECT_EQ(currentPageModel().lineCount, 0);
-    EXPECT_TRUE(currentPageModel().lines.empty());
+    freePageLines(moved);
+    EXPECT_EQ(moved.lineCount, 0);
+    EXPECT_TRUE(moved.lines.empty());
 }
 
 TEST_F(PageParser, AddLineCopiesTheText) {

@@ -3,34 +3,33 @@
 #include <cstring>
 #include <string>
 
+#include <set>
+
 #include "page/linestyle.h"
-#include "store/visited.h"
+#include "page/parser.h"
 #include "url/url.h"
 
 namespace {
 
 class UrlResolve : public ::testing::Test {
   protected:
-    void SetUp() override { visitedClear(); }
-    void TearDown() override { visitedClear(); }
-
-    // Resolves link against base (a Gopher item when type is set); returns the style and fills text.
-    static int resolve(const char* base, const std::string& link, std::string& text, bool listPage = false,
-                       char type = 0, const char* host = nullptr, int port = 0) {
+    // Resolves link against base (a Gopher item when type is set); returns the kind and fills text.
+    static int resolve(const char* base, const std::string& link, std::string& text, char type = 0,
+                       const char* host = nullptr, int port = 0) {
         UrlRecord record;
         EXPECT_EQ(parseUrl(base, record), 1) << base;
         char dest[URL_MAX + 1];
         std::memset(dest, 'Z', sizeof dest);
         int length = -1;
-        const int style = resolveLink(dest, &length, link.data(), static_cast<int>(link.size()), record,
-                                      listPage, type, host, port);
+        const int kind =
+            resolveLink(dest, &length, link.data(), static_cast<int>(link.size()), record, type, host, port);
         EXPECT_EQ(length, static_cast<int>(strnlen(dest, sizeof dest)));
         text.assign(dest, static_cast<size_t>(length));
-        return style;
+        return kind;
     }
     static int resolveGopher(char type, const char* host, int port, const std::string& selector,
                              std::string& text) {
-        return resolve("gopher://menu/1/", selector, text, false, type, host, port);
+        return resolve("gopher://menu/1/", selector, text, type, host, port);
     }
 };
 
@@ -38,41 +37,38 @@ const struct {
     const char* base;
     const char* link;
     const char* result;
-    int style;
+    int kind;
 } RESOLVE_CASES[] = {
-    {"gemini://host/a/b/c", "d", "gemini://host/a/b/d", STYLE_LINK},
-    {"gemini://host/a/b/c", "//other/y", "gemini://other/y", STYLE_LINK},
-    {"gemini://host/a/b/c", "?q", "gemini://host/a/b/?q", STYLE_LINK},
-    {"gemini://host/a/b/c", "../../../../x", "gemini://host/x", STYLE_LINK},
-    {"gemini://host/a/b/c", "c", "gemini://host/a/b/c", STYLE_VISITED},  // the page itself
-    {"gemini://host/a?x/y", "z", "gemini://host/z", STYLE_LINK},         // the query's "/" is encoded
-    {"gemini://host:1966/a", "b", "gemini://host:1966/b", STYLE_LINK},
-    {"gemini://host:1965/a", "b", "gemini://host/b", STYLE_LINK},
-    {"spartan://host:300/", "p", "spartan://host/p", STYLE_LINK},
-    {"spartan://host:301/", "//o", "spartan://o/", STYLE_LINK},
-    {"nex://n:1901/dir/", "/f", "nex://n:1901/f", STYLE_LINK},
-    {"gemini://host/", "gemini://other", "gemini://other/", STYLE_LINK},
-    {"gemini://host/", "gemini://other?q", "gemini://other?q/", STYLE_LINK},
-    {"gemini://host/", "gopher://h", "gopher://h", STYLE_LINK},
-    {"gemini://host/", "https://w", "https://w/", STYLE_WEB},
-    {"gemini://host/", "ftp://f", "ftp://f", STYLE_FTP},
-    {"gemini://host/", "mailto:someone", "mailto:someone", STYLE_MAILTO},
-    {"gemini://host/", "BOOK:add", "BOOK:add", STYLE_BOOK},
-    {"gemini://host/", "GEMINI://x", "GEMINI://x", STYLE_UNSUPPORTED},
-    {"gemini://host/", "", "", STYLE_UNSUPPORTED},
-    {"gemini://host/", "\xC0\xFF\xBF", "gemini://host/%c3%80%c3%bf\xBF", STYLE_LINK},
-    {"gemini://host/", "xyz:\xE9", "xyz:%c3%a9", STYLE_UNSUPPORTED},
-    {"HOME", "gemini://g", "gemini://g/", STYLE_LINK},
+    {"gemini://host/a/b/c", "d", "gemini://host/a/b/d", LINK_FETCH},
+    {"gemini://host/a/b/c", "//other/y", "gemini://other/y", LINK_FETCH},
+    {"gemini://host/a/b/c", "?q", "gemini://host/a/b/?q", LINK_FETCH},
+    {"gemini://host/a/b/c", "../../../../x", "gemini://host/x", LINK_FETCH},
+    {"gemini://host/a/b/c", "c", "gemini://host/a/b/c", LINK_FETCH},  // the page itself
+    {"gemini://host/a?x/y", "z", "gemini://host/z", LINK_FETCH},      // the query's "/" is encoded
+    {"gemini://host:1966/a", "b", "gemini://host:1966/b", LINK_FETCH},
+    {"gemini://host:1965/a", "b", "gemini://host/b", LINK_FETCH},
+    {"spartan://host:300/", "p", "spartan://host/p", LINK_FETCH},
+    {"spartan://host:301/", "//o", "spartan://o/", LINK_FETCH},
+    {"nex://n:1901/dir/", "/f", "nex://n:1901/f", LINK_FETCH},
+    {"gemini://host/", "gemini://other", "gemini://other/", LINK_FETCH},
+    {"gemini://host/", "gemini://other?q", "gemini://other?q/", LINK_FETCH},
+    {"gemini://host/", "gopher://h", "gopher://h", LINK_FETCH},
+    {"gemini://host/", "https://w", "https://w/", LINK_WEB},
+    {"gemini://host/", "ftp://f", "ftp://f", LINK_FTP},
+    {"gemini://host/", "mailto:someone", "mailto:someone", LINK_MAILTO},
+    {"gemini://host/", "BOOK:add", "BOOK:add", LINK_BOOK},
+    {"gemini://host/", "GEMINI://x", "GEMINI://x", LINK_UNSUPPORTED},
+    {"gemini://host/", "", "", LINK_UNSUPPORTED},
+    {"gemini://host/", "\xC0\xFF\xBF", "gemini://host/%c3%80%c3%bf\xBF", LINK_FETCH},
+    {"gemini://host/", "xyz:\xE9", "xyz:%c3%a9", LINK_UNSUPPORTED},
+    {"HOME", "gemini://g", "gemini://g/", LINK_FETCH},
 };
 
 TEST_F(UrlResolve, CasesTable) {
     for (const auto& c : RESOLVE_CASES) {
         SCOPED_TRACE(std::string(c.base) + " + " + c.link);
         std::string text;
-        EXPECT_EQ(resolve(c.base, c.link, text), c.style);
-        EXPECT_EQ(text, c.result);
-        // A list page marks every link visited and resolves it the same.
-        EXPECT_EQ(resolve(c.base, c.link, text, true), STYLE_VISITED);
+        EXPECT_EQ(resolve(c.base, c.link, text), c.kind);
         EXPECT_EQ(text, c.result);
     }
 }
@@ -83,36 +79,54 @@ TEST_F(UrlResolve, GopherItems) {
         int port;
         const char* selector;
         const char* result;
-        int style;
+        int kind;
     } cases[] = {
-        {'1', 7070, "/dir x", "gopher://h:7070/1/dir%20x", STYLE_LINK},
-        {'7', 70, "/search", "gopher://h/7/search", STYLE_SEARCH},
-        {'+', 70, "/x", "gopher://h/+/x", STYLE_UNSUPPORTED},
-        {'h', 70, "URL:http://w", "gopher://h/hURL:http://w", STYLE_WEB},
-        {'i', 70, "", "gopher://h", STYLE_LINK},  // no type part for an empty selector
-        {'1', 70, "//x/y", "gopher://x/y", STYLE_LINK},
-        {'1', 70, "gemini://g", "gemini://g/", STYLE_LINK},
-        {'1', 70, "mailto:m", "gopher://h/1mailto:m", STYLE_LINK},
-        {'\0', 70, "/raw x", "gopher://h/raw x", STYLE_UNSUPPORTED},
+        {'1', 7070, "/dir x", "gopher://h:7070/1/dir%20x", LINK_FETCH},
+        {'7', 70, "/search", "gopher://h/7/search", LINK_SEARCH},
+        {'+', 70, "/x", "gopher://h/+/x", LINK_UNSUPPORTED},
+        {'h', 70, "URL:http://w", "gopher://h/hURL:http://w", LINK_WEB},
+        {'i', 70, "", "gopher://h", LINK_FETCH},  // no type part for an empty selector
+        {'1', 70, "//x/y", "gopher://x/y", LINK_FETCH},
+        {'1', 70, "gemini://g", "gemini://g/", LINK_FETCH},
+        {'1', 70, "mailto:m", "gopher://h/1mailto:m", LINK_FETCH},
+        {'\0', 70, "/raw x", "gopher://h/raw x", LINK_UNSUPPORTED},
     };
     std::string text;
     for (const auto& c : cases) {
-        EXPECT_EQ(resolveGopher(c.type, "h", c.port, c.selector, text), c.style) << c.selector;
+        EXPECT_EQ(resolveGopher(c.type, "h", c.port, c.selector, text), c.kind) << c.selector;
         EXPECT_EQ(text, c.result);
     }
     for (char type : std::string("0134569IPXdgiprs"))
-        EXPECT_EQ(resolveGopher(type, "h", 70, "/s", text), STYLE_LINK) << type;
+        EXPECT_EQ(resolveGopher(type, "h", 70, "/s", text), LINK_FETCH) << type;
 }
 
-TEST_F(UrlResolve, VisitedListColoursLinks) {
-    ASSERT_TRUE(visitedAdd("gemini://host/a/b/v"));
-    ASSERT_TRUE(visitedAdd("gopher://h/7/search"));
-    ASSERT_TRUE(visitedAdd("https://w/"));
-    std::string text;
-    EXPECT_EQ(resolve("gemini://host/a/b/c", "v", text), STYLE_VISITED);
-    EXPECT_EQ(resolve("gemini://host/a/b/c", "V", text), STYLE_LINK);
-    EXPECT_EQ(resolve("gemini://host/a/b/c", "https://w", text), STYLE_WEB);  // web links never count
-    EXPECT_EQ(resolveGopher('7', "h", 70, "/search", text), STYLE_SEARCH_VISITED);
+TEST(LinkStyle, KindsVisitedAndThePageItself) {
+    const std::set<std::string> visited{"gemini://host/a/b/v", "gopher://h/7/search", "https://w/"};
+    const VisitedCheck isVisited = [&](std::string_view url) { return visited.count(std::string(url)) > 0; };
+    UrlRecord base;
+    ASSERT_EQ(parseUrl("gemini://host/a/b/c", base), 1);
+    const struct {
+        LinkKind kind;
+        const char* url;
+        int style;
+    } cases[] = {
+        {LINK_FETCH, "gemini://host/a/b/v", STYLE_VISITED},
+        {LINK_FETCH, "gemini://host/a/b/V", STYLE_LINK},
+        {LINK_FETCH, "gemini://host/a/b/c", STYLE_VISITED},  // the page itself
+        {LINK_SEARCH, "gopher://h/7/search", STYLE_SEARCH_VISITED},
+        {LINK_SEARCH, "gopher://h/7/other", STYLE_SEARCH},
+        {LINK_WEB, "https://w/", STYLE_WEB},  // web links never count as visited
+        {LINK_BOOK, "BOOK:x", STYLE_BOOK},
+        {LINK_FTP, "ftp://f", STYLE_FTP},
+        {LINK_MAILTO, "mailto:m", STYLE_MAILTO},
+        {LINK_UNSUPPORTED, "x:y", STYLE_UNSUPPORTED},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(linkStyle(c.kind, c.url, base, isVisited), c.style) << c.url;
+    // Without a visited list only the page itself counts as visited.
+    EXPECT_EQ(linkStyle(LINK_FETCH, "gemini://host/a/b/v", base, {}), STYLE_LINK);
+    EXPECT_EQ(linkStyle(LINK_SEARCH, "gopher://h/7/search", base, {}), STYLE_SEARCH);
+    EXPECT_EQ(linkStyle(LINK_FETCH, "gemini://host/a/b/c", base, {}), STYLE_VISITED);
 }
 
 TEST_F(UrlResolve, ResultsStopAt328Characters) {
@@ -128,7 +142,7 @@ TEST_F(UrlResolve, ResultsStopAt328Characters) {
     // The "/" that completes a bare host is left out where it would make 329 characters.
     std::string text;
     const std::string full = "gemini://" + std::string(URL_MAX - 9, 'h');
-    EXPECT_EQ(resolve("gemini://host/", full, text), STYLE_LINK);
+    EXPECT_EQ(resolve("gemini://host/", full, text), LINK_FETCH);
     EXPECT_EQ(text, full);
     resolve("gemini://host/", full.substr(0, URL_MAX - 1), text);
     EXPECT_EQ(text, full.substr(0, URL_MAX - 1) + "/");
@@ -137,11 +151,11 @@ TEST_F(UrlResolve, ResultsStopAt328Characters) {
 TEST_F(UrlResolve, GopherLimits) {
     std::string text;
     const std::string longHost(100, 'g');
-    EXPECT_EQ(resolveGopher('1', longHost.c_str(), 70, "/" + std::string(300, ' '), text), STYLE_LINK);
+    EXPECT_EQ(resolveGopher('1', longHost.c_str(), 70, "/" + std::string(300, ' '), text), LINK_FETCH);
     EXPECT_LE(text.size(), static_cast<size_t>(URL_MAX));
     EXPECT_EQ(text.find(' '), std::string::npos);
     // The selector goes through the space encoder, which keeps 255 characters.
-    EXPECT_EQ(resolveGopher('0', "h", 99999, std::string(1000, 'x'), text), STYLE_LINK);
+    EXPECT_EQ(resolveGopher('0', "h", 99999, std::string(1000, 'x'), text), LINK_FETCH);
     EXPECT_EQ(text, "gopher://h:99999/0" + std::string(PATH_MAX_LEN, 'x'));
 }
 
@@ -151,15 +165,15 @@ TEST_F(UrlResolve, CountedLinkAndOddArguments) {
     char dest[URL_MAX + 1];
     int length = 0;
     const char unterminated[4] = {'a', 'b', 'c', 'd'};
-    EXPECT_EQ(resolveLink(dest, &length, unterminated, 2, base, false, 0, nullptr, 0), STYLE_LINK);
+    EXPECT_EQ(resolveLink(dest, &length, unterminated, 2, base, 0, nullptr, 0), LINK_FETCH);
     EXPECT_STREQ(dest, "gemini://host/dir/ab");
     EXPECT_EQ(length, 20);
     // A NUL inside the counted bytes ends the reference.
-    EXPECT_EQ(resolveLink(dest, &length, "a\0b", 3, base, false, 0, nullptr, 0), STYLE_LINK);
+    EXPECT_EQ(resolveLink(dest, &length, "a\0b", 3, base, 0, nullptr, 0), LINK_FETCH);
     EXPECT_STREQ(dest, "gemini://host/dir/a");
-    EXPECT_EQ(resolveLink(dest, &length, nullptr, 5, base, false, 0, nullptr, 0), STYLE_UNSUPPORTED);
+    EXPECT_EQ(resolveLink(dest, &length, nullptr, 5, base, 0, nullptr, 0), LINK_UNSUPPORTED);
     EXPECT_STREQ(dest, "");
-    EXPECT_EQ(resolveLink(dest, nullptr, "x", -1, base, false, 0, nullptr, 0), STYLE_UNSUPPORTED);
+    EXPECT_EQ(resolveLink(dest, nullptr, "x", -1, base, 0, nullptr, 0), LINK_UNSUPPORTED);
 }
 
 TEST_F(UrlResolve, HostileReferencesStayInBounds) {
@@ -173,13 +187,11 @@ TEST_F(UrlResolve, HostileReferencesStayInBounds) {
         while (link.size() < length)
             link += next() % 3 == 0 ? "/.:?# %"[next() % 7] : static_cast<char>(next() & 0xFF);
         std::string text;
-        const int style = round % 5 == 0 ? resolveGopher(static_cast<char>(next() & 0xFF), "h",
-                                                         static_cast<int>(next()), link, text)
-                                         : resolve(bases[round % 5], link, text);
+        const int kind = round % 5 == 0 ? resolveGopher(static_cast<char>(next() & 0xFF), "h",
+                                                        static_cast<int>(next()), link, text)
+                                        : resolve(bases[round % 5], link, text);
         EXPECT_LE(text.size(), static_cast<size_t>(URL_MAX));
-        EXPECT_TRUE(style >= STYLE_LINK && style <= STYLE_UNSUPPORTED && style != STYLE_PROMPT &&
-                    style != STYLE_PROMPT_VISITED)
-            << style;
+        EXPECT_TRUE(kind >= LINK_FETCH && kind <= LINK_UNSUPPORTED) << kind;
     }
 }
 

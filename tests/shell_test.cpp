@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/locale.h"
-#include "shell/shell.h"
+#include "text/locale.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -54,10 +54,10 @@ TEST_F(ShellTest, RequesterKindsHaveTheirTitlesAndButtons) {
     EXPECT_EQ(calls[1].what, ShellCall::STATUS);
     EXPECT_EQ(calls[1].body, "");
     EXPECT_EQ(calls[2].kind, REQ_ERROR);
-    EXPECT_EQ(calls[2].title, getString(56));
+    EXPECT_EQ(calls[2].title, getString(MSG_TITLE_ERROR));
     EXPECT_EQ(calls[2].buttons, std::vector<std::string>{"OK"});
     EXPECT_EQ(calls[3].kind, REQ_INFO);
-    EXPECT_EQ(calls[3].title, getString(55));
+    EXPECT_EQ(calls[3].title, getString(MSG_TITLE_INFO));
     EXPECT_EQ(calls[4].kind, REQ_QUESTION);
     EXPECT_EQ(calls[4].title, "Farlander");
     EXPECT_EQ(calls[4].buttons, (std::vector<std::string>{"OK", "Cancel"}));
@@ -108,9 +108,9 @@ TEST_F(ShellTest, FileRequestersUseTheirTitles) {
     EXPECT_FALSE(requestUploadFile(path));
     std::vector<ShellCall> calls = headlessCalls();
     ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].title, getString(62));
+    EXPECT_EQ(calls[0].title, getString(MSG_TITLE_SAVE_FILE));
     EXPECT_EQ(calls[0].body, "page.gmi");
-    EXPECT_EQ(calls[1].title, getString(63));
+    EXPECT_EQ(calls[1].title, getString(MSG_TITLE_UPLOAD_FILE));
 }
 
 TEST_F(ShellTest, LoadingStateIsIdempotent) {

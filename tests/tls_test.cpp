@@ -20,9 +20,9 @@
 #include "platform/socket.h"
 #include "platform/task.h"
 #include "settings/settings.h"
-#include "shell/shell.h"
 #include "support/private_home.h"
 #include "support/tls_server.h"
+#include "ui/ui.h"
 #include "url/url.h"
 
 namespace {

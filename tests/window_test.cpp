@@ -4,15 +4,15 @@
 
 #include <cstring>
 
-#include "browser/page.h"
+#include "browser/load.h"
 #include "page/linestyle.h"
 #include "platform/desktop.h"
 #include "platform/gui.h"
 #include "settings/settings.h"
 #include "settings/themes.h"
-#include "shell/shell.h"
 #include "shell/window.h"
 #include "support/window_fixture.h"
+#include "ui/ui.h"
 #include "view/view.h"
 
 namespace {
@@ -79,7 +79,8 @@ TEST_F(WindowTest, MenuStripMatchesItsTable) {
     // Radio groups and check marks follow the settings.
     EXPECT_TRUE(guiMenuChecked(menuCode(4, 4, 0)));
     EXPECT_FALSE(guiMenuChecked(menuCode(4, 4, 1)));
-    for (int t = 0; t < THEME_COUNT; ++t) EXPECT_EQ(guiMenuChecked(menuCode(4, 9, t)), t == THEME_DEFAULT);
+    for (int t = 0; t < THEME_COUNT; ++t)
+        EXPECT_EQ(guiMenuChecked(menuCode(4, 9, t)), t == THEME_DEFAULT);
     EXPECT_EQ(menuCode(4, 9, 4), 4 + 9 * 32 + 4 * 2048);
     EXPECT_EQ(menuCode(2, 3), 2 + 3 * 32 + 31 * 2048);
 }
@@ -132,7 +133,8 @@ TEST_F(WindowTest, GadgetsInOrderWithTheirStates) {
 TEST_F(WindowTest, LoadingStateLocksAndRestoresTheControls) {
     guiGadgetEnable(GAD_BACK, true);
     disableGuiBeforePageLoad();
-    for (int id : {GAD_BACK, GAD_FORWARD, GAD_RELOAD, GAD_HOME, GAD_BOOK}) EXPECT_FALSE(guiGadgetEnabled(id));
+    for (int id : {GAD_BACK, GAD_FORWARD, GAD_RELOAD, GAD_HOME, GAD_BOOK})
+        EXPECT_FALSE(guiGadgetEnabled(id));
     EXPECT_TRUE(guiGadgetEnabled(GAD_STOP));
     EXPECT_TRUE(guiMenuEnabled(menuCode(2, 4)));
     EXPECT_FALSE(guiMenuEnabled(menuCode(2, 6)));
@@ -194,7 +196,8 @@ TEST(Themes, PensOfTheThemes) {
         for (const Row& row : rows) {
             settings.theme = row.theme;
             themePensSetUp(own);
-            EXPECT_EQ(guiPenColour(elementPens[row.role]), row.rgb) << row.theme << " " << row.role << " " << own;
+            EXPECT_EQ(guiPenColour(elementPens[row.role]), row.rgb)
+                << row.theme << " " << row.role << " " << own;
             themePensRelease();
         }
     }
@@ -230,8 +233,12 @@ TEST_F(WindowTest, ScreenModeRequester) {
     };
     uint32_t monitor = guiMonitors().at(0).id;
     const Row rows[] = {
-        {0, workbench, 0, 0, 0}, {1, workbench, 0, 1, 0}, {0, workbench, 1, 1, 1},
-        {1, workbench, 1, 0, 1}, {1, 12345, 2, monitor != 12345 ? 1 : 0, 1}, {1, workbench, -1, 0, 1},
+        {0, workbench, 0, 0, 0},
+        {1, workbench, 0, 1, 0},
+        {0, workbench, 1, 1, 1},
+        {1, workbench, 1, 0, 1},
+        {1, 12345, 2, monitor != 12345 ? 1 : 0, 1},
+        {1, workbench, -1, 0, 1},
     };
     for (const Row& row : rows) {
         settings.useScreen = row.useScreen;

@@ -1,32 +1,33 @@
 #include "app/app.h"
 
 #include <array>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
 #include "app/dump.h"
-#include "app/locale.h"
 #include "browser/commands.h"
-#include "browser/page.h"
+#include "browser/load.h"
+#include "browser/loop.h"
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
-#include "page/parser.h"
 #include "platform/gui.h"
 #include "platform/process.h"
 #include "platform/task.h"
 #include "settings/prefs.h"
-#include "shell/shell.h"
 #include "shell/window.h"
 #include "store/bookmarks.h"
 #include "store/cache.h"
 #include "store/history.h"
+#include "text/locale.h"
+#include "text/version.h"
+#include "ui/ui.h"
 #include "view/view.h"
 
-const char* const VERSION_TAG = "$VER: Farlander 0.11 [OS4] (18.02.2024)";
+const char* const VERSION_TAG = "$VER: Farlander " FARLANDER_VERSION " [OS4] (" FARLANDER_RELEASE_DATE ")";
 
 int32_t startupScreenChoice = -1;
 
@@ -74,6 +75,11 @@ std::string& restartAddress() {
 }
 
 }  // namespace
+
+std::string& startAddress() {
+    static std::string address = pageName(PAGE_HOME);
+    return address;
+}
 
 const char* versionText() {
     static const std::string text = [] {
@@ -130,13 +136,7 @@ int readCliArgs(int argc, const char* const* argv) {
     }
     if (window) startupScreenChoice = 0;
     if (screen) startupScreenChoice = 1;
-    if (url) {
-        char* start = fetchExchange().request.url;
-        size_t n = std::strlen(url);
-        if (n > URL_MAX) n = URL_MAX;
-        std::memcpy(start, url, n);
-        start[n] = '\0';
-    }
+    if (url) startAddress().assign(url, strnlen(url, URL_MAX));
     return ARGS_CONTINUE;
 }
 
@@ -151,7 +151,6 @@ void cleanUp() {
     winCleanUp();
     bookmarkCleanup();
     historyCleanup();
-    freePageLines();
     localeCleanup();
     freeIdentities();
     childCleanUp();
@@ -162,7 +161,7 @@ void cleanUp() {
 }
 
 int fatalError(const char* what) {
-    std::fprintf(stderr, "%s: %s\n", getString(102), what ? what : "");
+    std::fprintf(stderr, "%s: %s\n", messageText(MSG_ERR_COULD_NOT_OPEN), what ? what : "");
     std::fflush(stderr);
     cleanUp();
     return RETURN_FAIL;
@@ -178,7 +177,8 @@ void takeScreenshot(const char* path) {
     int ignored = 0;
     while (!quitFlag() && (childFetchPending() || !currentPage() || !currentPage()->source))
         runGUIStep(50, ignored);
-    for (int i = 0; i < 5; ++i) guiProcessEvents();
+    for (int i = 0; i < 5; ++i)
+        guiProcessEvents();
     // Whoever waits for the file sees it whole.
     std::string part = std::string(path) + ".part";
     if (guiGrab(part.c_str())) std::rename(part.c_str(), path);
@@ -187,7 +187,6 @@ void takeScreenshot(const char* path) {
 // The window restart loop: open the window, show the address, run the event loop,
 // close the window; again while the loop asks for a restart.
 int windowLoop() {
-    FetchExchange& exchange = fetchExchange();
     static bool firstPass = true;
     int result = RETURN_OK;
     do {
@@ -199,14 +198,14 @@ int windowLoop() {
         enableGuiAfterPageLoad();
         if (childFetchPending()) disableGuiBeforePageLoad();
         if (!pageOpen()) {
-            showError(getString(125));
+            showError(getString(MSG_ERR_MEMORY_PAGE));
             setQuitFlag(true);
         }
         if (childRunning() && !quitFlag()) {
-            std::string address = firstPass ? std::string(exchange.request.url) : restartAddress();
+            std::string address = firstPass ? startAddress() : restartAddress();
             if (firstPass) {
                 firstPass = false;
-                if (address == "HOME") {
+                if (builtinPageOf(address) == PAGE_HOME) {
                     loadPage(address.c_str());
                     childWaitReady();
                 } else {
@@ -225,8 +224,7 @@ int windowLoop() {
         result = runGUI();
         if (currentPage()) {
             disableGuiBeforePageLoad();
-            // The address is shown again after the restart. It is kept here rather than
-            // in the exchange's request, which a fetch still under way owns.
+            // The address is shown again after the restart.
             restartAddress() = currentPage()->address.url;
             pageClose();
         }
@@ -244,8 +242,7 @@ int appMain(int argc, const char* const* argv) {
         if (parsed == 0) return readCliArgs(2, std::array<const char*, 2>{argv[0], "--help"}.data());
         return parsed == DUMP_USAGE ? DUMP_USAGE : dumpRun(options);
     }
-    FetchExchange& exchange = fetchExchange();
-    std::strcpy(exchange.request.url, "HOME");
+    startAddress() = pageName(PAGE_HOME);
     int args = readCliArgs(argc, argv);
     if (args != ARGS_CONTINUE) return args;
 
@@ -257,7 +254,7 @@ int appMain(int argc, const char* const* argv) {
     bookmarkInit();
     loadIdentities();
     localeInit();
-    if (!winInit()) return fatalError("display");
+    if (!winInit(startupScreenChoice)) return fatalError("display");
     shellUseWindowDialogs();
     // Ctrl-C, SIGTERM and SIGHUP: the GUI task's break, which also closes an open dialog.
     TaskHandle gui = taskCurrent();

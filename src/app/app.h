@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // "$VER: ..." tag for the version command; the About requester shows the same.
 extern const char* const VERSION_TAG;
@@ -10,12 +11,14 @@ const char* versionText();
 
 // -1 = not given, 0 = window on the desktop, 1 = own screen.
 extern int32_t startupScreenChoice;
+// The address the first window shows: "HOME" unless the command line names one.
+std::string& startAddress();
 
 inline constexpr int RETURN_OK = 0;
 inline constexpr int RETURN_FAIL = 20;
 inline constexpr int ARGS_CONTINUE = -1;
 
-// Reads the command line into the start address (the exchange's request url) and
+// Reads the command line into startAddress() (cut to 328 characters) and
 // startupScreenChoice. Returns ARGS_CONTINUE to go on, RETURN_OK after --help or
 // --version, RETURN_FAIL after printing the valid arguments.
 int readCliArgs(int argc, const char* const* argv);

@@ -6,8 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/locale.h"
-#include "browser/redirect.h"
+#include "browser/navigate.h"
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
@@ -20,8 +19,9 @@
 #include "store/bookmarks.h"
 #include "store/history.h"
 #include "store/visited.h"
+#include "text/charset.h"
+#include "text/locale.h"
 #include "url/url.h"
-#include "view/charset.h"
 
 const char* const DUMP_HELP =
     "\n"
@@ -50,8 +50,7 @@ int usage(const char* what) {
 // Prints the display lines of a page, as the view shows them or as the page model.
 void printPage(std::FILE* to, const PageModel& page, bool pageModel) {
     std::string out;
-    for (int32_t i = 0; i < page.lineCount; ++i) {
-        const PageLine& line = page.lines[static_cast<size_t>(i)];
+    for (const PageLine& line : page.lines) {
         if (pageModel) {
             out += std::to_string(line.style);
             out += '\t';
@@ -76,7 +75,7 @@ void printPage(std::FILE* to, const PageModel& page, bool pageModel) {
 void printDocument(std::FILE* to, const UrlRecord& address, std::string_view text,
                    const DumpOptions& options) {
     PageModel page;
-    parseNetBuf(page, address, options.columns, text);
+    parseNetBuf(page, address, options.columns, text, isVisited);
     printPage(to, page, options.pageModel);
 }
 
@@ -88,16 +87,6 @@ void printError(const UrlRecord& address, const char* text, const DumpOptions& o
     } else {
         std::fprintf(stderr, "%s\n", text);
     }
-}
-
-// The built-in pages a dump can show; null for the bookmark commands.
-PageText builtinPage(const char* name) {
-    if (std::strcmp(name, "HOME") == 0) return getHomePage();
-    if (std::strcmp(name, "TEST") == 0) return getTestPage();
-    if (std::strcmp(name, "HISTORY") == 0) return historyView();
-    if (std::strcmp(name, "BOOKVIEW") == 0) return bookmarkView();
-    if (std::strcmp(name, "BOOKMAN") == 0) return bookmarkManage();
-    return nullptr;
 }
 
 // The meta text of a reply's first line ("60 Identity please" gives "Identity please").
@@ -136,26 +125,28 @@ int fetchAndPrint(const DumpOptions& options) {
         UrlRecord request;
         if (!parseUrl(url.c_str(), request))
             return usage("the address is empty or longer than 328 characters");
-        if (request.scheme == SCHEME_INTERNAL) {
-            if (startsWith(url, "BOOK:"))
-                return usage("bookmark commands change the bookmarks; a dump changes nothing");
-            PageText page = builtinPage(request.url);
-            if (!page) return usage("no such built-in page");
-            printDocument(stdout, request, *page, options);
-            return DUMP_SHOWN;
-        }
-        if (request.scheme == SCHEME_FTP || request.scheme == SCHEME_MAILTO) {
-            return usage("ftp and mailto addresses belong to other programs");
-        }
         FetchExchange& exchange = fetchExchange();
-        if (!exchange.tlsAvailable && !settings.useGemProxy &&
-            (request.scheme == SCHEME_GEMINI || request.scheme == SCHEME_HTTPS)) {
-            std::fprintf(stderr, "%s\n", getString(139));
-            return DUMP_FAILED;
+        switch (routeAddress(request, settings, exchange.tlsAvailable.load(), false)) {
+            case ROUTE_BOOK_COMMAND:
+                return usage("bookmark commands change the bookmarks; a dump changes nothing");
+            case ROUTE_BUILTIN: {
+                PageText page = builtinPageText(builtinPageOf(request.url));
+                if (!page) return usage("no such built-in page");
+                printDocument(stdout, request, *page, options);
+                return DUMP_SHOWN;
+            }
+            case ROUTE_NOT_HERE:
+            case ROUTE_DESKTOP:
+                return usage("ftp and mailto addresses belong to other programs");
+            case ROUTE_NEEDS_TLS:
+                std::fprintf(stderr, "%s\n", messageText(MSG_NOTICE_NO_TLS));
+                return DUMP_FAILED;
+            case ROUTE_FETCH:
+                break;
         }
         UrlRecord address = request;  // the copy carries no body
         if (!childStartFetch(std::move(request))) {
-            std::fprintf(stderr, "%s: TCP/IP\n", getString(102));
+            std::fprintf(stderr, "%s: TCP/IP\n", messageText(MSG_ERR_COULD_NOT_OPEN));
             return DUMP_FAILED;
         }
         bool downloadAsked = false, downloadTaken = false;
@@ -173,44 +164,44 @@ int fetchAndPrint(const DumpOptions& options) {
             }
             if (got & sig.done && childTakeDone()) break;
             if (got & sig.exit) {
-                std::fprintf(stderr, "%s: TCP/IP\n", getString(102));
+                std::fprintf(stderr, "%s: TCP/IP\n", messageText(MSG_ERR_COULD_NOT_OPEN));
                 return DUMP_FAILED;
             }
         }
         const char* result = exchange.result;
-        switch (exchange.status) {
-            case FETCH_PAGE:
+        switch (outcomeAction(exchange.status)) {
+            case OUTCOME_PAGE:
                 printDocument(stdout, address,
                               std::string_view(result ? result : "", result ? exchange.resultLength : 0),
                               options);
                 return DUMP_SHOWN;
-            case FETCH_INPUT:
+            case OUTCOME_INPUT:
                 std::printf("%s\n", exchange.prompt);
                 return DUMP_INPUT;
-            case FETCH_DOWNLOAD:
+            case OUTCOME_DOWNLOADED:
                 if (downloadTaken) return DUMP_SHOWN;
                 std::fprintf(stderr, "farlander: %s is not text; save it with --output FILE\n", address.url);
                 return DUMP_DOWNLOAD;
-            case FETCH_REDIRECT: {
+            case OUTCOME_REDIRECT: {
                 RedirectAction action = redirectDecide(redirects, exchange.redirectTarget);
                 if (action != REDIRECT_FOLLOW) {
-                    printError(address, getString(redirectErrorMessage(action)), options);
+                    printError(address, messageText(redirectErrorMessage(action)), options);
                     return DUMP_FAILED;
                 }
                 url = exchange.redirectTarget;
                 continue;
             }
-            case FETCH_CERTIFICATE:
+            case OUTCOME_CERTIFICATE:
                 std::printf("%s\n", headerMeta(result).c_str());
                 return DUMP_CERTIFICATE;
-            case FETCH_NETWORK_ERROR:
-            case FETCH_SERVER_ERROR:
+            case OUTCOME_ERROR_PAGE:
                 printError(address, result ? result : "", options);
                 return DUMP_FAILED;
-            default:
+            case OUTCOME_LOCAL_ERROR:
                 std::fprintf(stderr, "%s\n", result ? result : "");
                 return downloadAsked ? DUMP_DOWNLOAD : DUMP_FAILED;
         }
+        return DUMP_FAILED;
     }
 }
 
@@ -289,7 +280,7 @@ int dumpRun(const DumpOptions& options) {
     TaskHandle self = session.self;
     startBreakWatcher([self] { taskSendSignal(self, TASK_BREAK_MASK); });
     if (!childInit()) {
-        std::fprintf(stderr, "%s: child process\n", getString(102));
+        std::fprintf(stderr, "%s: child process\n", messageText(MSG_ERR_COULD_NOT_OPEN));
         return DUMP_FAILED;
     }
     session.started = true;
@@ -300,7 +291,7 @@ int dumpRun(const DumpOptions& options) {
         ChildSignals sig = childSignals();
         if (got & sig.ready) break;
         if (got & sig.exit || !childRunning()) {
-            std::fprintf(stderr, "%s: TCP/IP\n", getString(102));
+            std::fprintf(stderr, "%s: TCP/IP\n", messageText(MSG_ERR_COULD_NOT_OPEN));
             return DUMP_FAILED;
         }
     }

@@ -4,9 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/app.h"
-#include "app/locale.h"
-#include "browser/page.h"
+#include "browser/load.h"
 #include "net/child.h"
 #include "net/exchange.h"
 #include "net/tls.h"
@@ -16,45 +14,35 @@
 #include "settings/prefs.h"
 #include "settings/settings.h"
 #include "settings/themes.h"
-#include "shell/shell.h"
 #include "shell/window.h"
 #include "store/bookmarks.h"
+#include "store/cache.h"
 #include "store/history.h"
 #include "store/visited.h"
+#include "text/limits.h"
+#include "text/locale.h"
+#include "text/version.h"
+#include "ui/ui.h"
 #include "view/view.h"
 
 namespace {
-
-void setBackState(bool disabled) {
-    backDisabled = disabled ? 1 : 0;
-    if (guiLocked()) return;
-    guiGadgetEnable(GAD_BACK, !disabled);
-    guiMenuEnable(menuCode(MENU_GO, 0), !disabled);
-}
-
-void setForwardState(bool disabled) {
-    forwardDisabled = disabled ? 1 : 0;
-    if (guiLocked()) return;
-    guiGadgetEnable(GAD_FORWARD, !disabled);
-    guiMenuEnable(menuCode(MENU_GO, 1), !disabled);
-}
 
 bool builtinPage(const PageRecord* page) {
     return !page || page->address.scheme == SCHEME_INTERNAL;
 }
 
 int fontResetCommand() {
-    if (!askOkCancel(getString(85))) return 0;
+    if (!askOkCancel(getString(MSG_ASK_RESET_FONTS))) return 0;
     if (settings.useScreen && !fontEqual(settings.screenFont, settings.workbenchFont)) {
         resetFonts();
         return GUI_RESTART;
     }
     if (!resetFonts()) return 0;
-    guiMenuCheck(menuCode(MENU_SETTINGS, 4, 0), true);
-    guiMenuCheck(menuCode(MENU_SETTINGS, 4, 1), false);
+    guiMenuCheck(commandCode(CMD_TEXT_FONTS, 0), true);
+    guiMenuCheck(commandCode(CMD_TEXT_FONTS, 1), false);
     shellReopenFonts();
     computeFontMetrics();
-    resizeWindow();
+    relayoutWindow();
     return 0;
 }
 
@@ -70,7 +58,7 @@ void proxySwitch() {
                       static_cast<int>(settings.gemProxyPort));
         ok = askOkCancel(text);
     } else {
-        ok = askOkCancel(getString(89));
+        ok = askOkCancel(getString(MSG_NOTICE_PROXY));
     }
     if (ok) {
         settings.useGemProxy = 1;
@@ -101,8 +89,7 @@ void goBack() {
     HistoryEntry* entry = historyPrevious();
     if (!entry) return;
     historySetCurrent(entry);
-    setBackState(historyPrevious() == nullptr);
-    setForwardState(false);
+    winSetNavState(historyPrevious() != nullptr, true);
     std::string url = entry->url;
     loadPage(url.c_str());
 }
@@ -111,8 +98,7 @@ void goForward() {
     HistoryEntry* entry = historyNext();
     if (!entry) return;
     historySetCurrent(entry);
-    setForwardState(historyNext() == nullptr);
-    setBackState(false);
+    winSetNavState(true, historyNext() != nullptr);
     std::string url = entry->url;
     loadPage(url.c_str());
 }
@@ -120,7 +106,7 @@ void goForward() {
 void handleGopherSearch(const char* url) {
     visitedAdd(url);
     std::string answer;
-    if (openInputWindow(getString(75), nullptr, 253, answer) != 0) {
+    if (openInputWindow(getString(MSG_STATUS_SEARCH), nullptr, INPUT_MAX, answer) != 0) {
         setQuitFlag(true);
         return;
     }
@@ -137,12 +123,12 @@ void handleGopherSearch(const char* url) {
 void handleSpartanPrompt(const char* url) {
     std::string target = url;
     cacheDelete(target);
-    int choice = askChoice(getString(53), getString(54));
+    int choice = askChoice(getString(MSG_TITLE_SPARTAN_PROMPT), getString(MSG_BUTTONS_SPARTAN));
     if (choice == 1) {
         std::unique_ptr<NetBuffer> buffer = newNetBuffer(NETBUF_TEXT);
         if (!buffer) return;
         std::string answer;
-        if (openInputWindow(getString(76), nullptr, 1023, answer) != 0) {
+        if (openInputWindow(getString(MSG_STATUS_ENTER_TEXT), nullptr, SPARTAN_INPUT_MAX, answer) != 0) {
             setQuitFlag(true);
             return;
         }
@@ -189,143 +175,137 @@ std::string defaultSaveName(const UrlRecord& address, bool textMode) {
 std::string askSaveName(const UrlRecord& address, bool textMode) {
     std::string path;
     if (!requestSaveFile(defaultSaveName(address, textMode).c_str(), path)) return {};
-    if ((isRegularFile(path) || isDirectoryPath(path)) && !askOkCancel(getString(84))) return {};
+    if ((isRegularFile(path) || isDirectoryPath(path)) && !askOkCancel(getString(MSG_ASK_OVERWRITE)))
+        return {};
     return path;
 }
 
 void downloadHandOver() {
     if (!childDownloadPending()) return;
-    setStatus(getString(77));
+    setStatus(getString(MSG_STATUS_SAVING));
     UrlRecord request = fetchExchange().request;
     std::string path = askSaveName(request, false);
-    bool accepted = !path.empty();
-    PageRecord* page = currentPage();
-    ViewState& view = viewState();
-    if (page && page->lines && view.releasedLine >= 0 && view.releasedLine < page->lineCount &&
-        sameAddress(page->address.url, view.releasedPageUrl)) {
-        const PageLine& line = page->lines[view.releasedLine];
-        if (accepted) {
-            if (line.style == STYLE_LINK) setPageLineStyle(view.releasedLine, STYLE_VISITED);
-        } else {
-            // The row it is shown in now: the page may have scrolled since the click.
-            int32_t row = view.releasedLine - view.topLine;
-            if (row >= 0 && row < viewMetrics().rows) highlightLink(view.releasedLine, row, stylePens[line.style]);
-        }
-    }
+    markClickedLink(!path.empty());
     childAnswerDownload(path);
 }
 
 std::string aboutText() {
-    return std::string("Farlander [OS4]\n\n0.11 - 18.02.2024\n\nWritten by the Farlander developers.");
+    return std::string("Farlander [OS4]\n\n") + VERSION_NUMBER + " - " + RELEASE_DATE +
+           "\n\nWritten by the Farlander developers.";
+}
+
+void stopCommand() {
+    sendChildBreak();
+    if (PageRecord* page = currentPage()) updateUrlGad(page->address);
 }
 
 int menuCommand(int code) {
-    int menu = code & 31;
-    int item = (code >> 5) & 63;
-    int sub = (code >> 11) & 31;
+    int sub = -1;
+    Command command = commandOfCode(code, sub);
+    return runCommand(command, sub);
+}
+
+int runCommand(Command command, int sub) {
     PageRecord* page = currentPage();
-    switch (menu) {
-        case MENU_PROJECT:
-            if (item == 3) showInfo(aboutText().c_str());
-            if (item == 5) setQuitFlag(true);
-            // Save source/text and Help come with their own module.
+    switch (command) {
+        case CMD_ABOUT:
+            showInfo(aboutText().c_str());
             return 0;
-        case MENU_EDIT:
-            // The clipboard comes with its own module.
+        case CMD_QUIT:
+            setQuitFlag(true);
             return 0;
-        case MENU_GO:
-            switch (item) {
-                case 0:
-                    goBack();
-                    break;
-                case 1:
-                    goForward();
-                    break;
-                case 2:
-                    loadPage("HOME");
-                    break;
-                case 3:
-                    if (page && page->address.url[0]) {
-                        std::string url = page->address.url;
-                        cacheDelete(url);
-                        loadPage(url.c_str());
-                    }
-                    break;
-                case 4:
-                    sendChildBreak();
-                    if (page) updateUrlGad(page->address);
-                    break;
-                case 6:
-                    loadPage("HISTORY");
-                    break;
-                default:
-                    break;
+        case CMD_SAVE_SOURCE:
+        case CMD_SAVE_TEXT:
+        case CMD_HELP:
+        case CMD_COPY_URL:
+        case CMD_PASTE_URL:
+            // Saving, Help and the clipboard come with their own module.
+            return 0;
+        case CMD_BACK:
+            goBack();
+            return 0;
+        case CMD_FORWARD:
+            goForward();
+            return 0;
+        case CMD_HOME:
+            loadPage(pageName(PAGE_HOME));
+            return 0;
+        case CMD_RELOAD:
+            if (page && page->address.url[0]) {
+                std::string url = page->address.url;
+                cacheDelete(url);
+                loadPage(url.c_str());
             }
             return 0;
-        case MENU_BOOKMARKS:
-            if (item == 0 && !builtinPage(page) && askOkCancel(getString(81))) {
+        case CMD_STOP:
+            stopCommand();
+            return 0;
+        case CMD_HISTORY:
+            loadPage(pageName(PAGE_HISTORY));
+            return 0;
+        case CMD_ADD_BOOKMARK:
+            if (!builtinPage(page) && askOkCancel(getString(MSG_ASK_ADD_BOOKMARK))) {
                 bookmarkAdd(page->address.url);
-                cacheDelete("BOOKVIEW");
-                cacheDelete("BOOKMAN");
+                cacheDelete(pageName(PAGE_BOOKVIEW));
+                cacheDelete(pageName(PAGE_BOOKMAN));
             }
-            if (item == 1) loadPage("BOOKVIEW");
-            if (item == 2) loadPage("BOOKMAN");
             return 0;
-        case MENU_SETTINGS:
-            break;
-        default:
+        case CMD_VIEW_BOOKMARKS:
+            loadPage(pageName(PAGE_BOOKVIEW));
             return 0;
-    }
-    switch (item) {
-        case 0:
+        case CMD_MANAGE_BOOKMARKS:
+            loadPage(pageName(PAGE_BOOKMAN));
+            return 0;
+        case CMD_SCREEN_MODE:
             return openScreenRequest() ? GUI_RESTART : 0;
-        case 1:
+        case CMD_SCREEN_FONT:
             return openFontRequest(0) ? GUI_RESTART : 0;
-        case 2:
+        case CMD_BLANK_BORDER:
             settings.borderBlank = settings.borderBlank ? 0 : 1;
             return GUI_RESTART;
-        case 4: {
-            if (sub > 1) return 0;
+        case CMD_TEXT_FONTS: {
+            if (sub < 0 || sub > 1) return 0;
             uint8_t wanted = sub == 1 ? 1 : 0;
             if (wanted != settings.usePropFont) {
                 settings.usePropFont = wanted;
                 computeFontMetrics();
-                resizeWindow();
+                relayoutWindow();
             }
             return 0;
         }
-        case 5:
+        case CMD_FIXED_FONT:
             if (openFontRequest(1)) {
                 computeFontMetrics();
-                resizeWindow();
+                relayoutWindow();
             }
             return 0;
-        case 6:
+        case CMD_PROPORTIONAL_FONT:
             if (openFontRequest(2)) {
                 computeFontMetrics();
-                if (settings.usePropFont) resizeWindow();
+                if (settings.usePropFont) relayoutWindow();
             }
             return 0;
-        case 7:
+        case CMD_RESET_FONTS:
             return fontResetCommand();
-        case 9:
-            if (sub >= THEME_COUNT) return 0;
+        case CMD_THEME:
+            if (sub < 0 || sub >= THEME_COUNT) return 0;
             settings.theme = sub;
             return GUI_RESTART;
-        case 10:
+        case CMD_EDIT_THEME:
             // The palette editor belongs to an own screen; on the desktop it is refused.
-            if (!settings.useScreen) showInfo(getString(138));
+            if (!settings.useScreen) showInfo(getString(MSG_NOTICE_EDITOR_NEEDS_SCREEN));
             return 0;
-        case 12:
-            if (sub < OPENURL_COUNT) settings.useOpenUrl[sub] = settings.useOpenUrl[sub] ? 0 : 1;
+        case CMD_OPENURL:
+            if (sub >= 0 && sub < OPENURL_COUNT) settings.useOpenUrl[sub] = settings.useOpenUrl[sub] ? 0 : 1;
             return 0;
-        case 14:
+        case CMD_USE_PROXY:
             proxySwitch();
             return 0;
-        case 16:
-            if (askOkCancel(getString(83))) prefsSave();
+        case CMD_SAVE_SETTINGS:
+            if (askOkCancel(getString(MSG_ASK_SAVE_SETTINGS))) prefsSave();
             return 0;
-        default:
+        case CMD_NONE:
             return 0;
     }
+    return 0;
 }

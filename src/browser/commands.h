@@ -1,23 +1,17 @@
-// The event loop of one opening of the window and the commands it dispatches:
-// menus, toolbar, keys, wheel, scroller, link clicks, the prompts, the download
+// The commands of the menus and the toolbar, the prompts of links, and the download
 // hand-over. GUI thread only.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "shell/menu.h"
 #include "url/url.h"
 
-// runGUI's results.
+// What a command asks of the event loop.
 inline constexpr int GUI_QUIT = 0;
 inline constexpr int GUI_BREAK = 20;
 inline constexpr int GUI_RESTART = -1;
-
-int runGUI();
-// One turn of the loop: waits up to timeoutMs (-1: for as long as it takes) for a
-// signal, then handles the signals and the queued window messages. result is set to
-// GUI_BREAK or GUI_RESTART when one of them asks for it. False when nothing came.
-bool runGUIStep(int timeoutMs, int& result);
 
 // Text typed by a person as it goes into a URL: every byte 0x80 and above and every
 // "%" percent-encoded (lower-case hex).
@@ -34,8 +28,12 @@ std::string askSaveName(const UrlRecord& address, bool textMode);
 // The default file name the save dialog offers.
 std::string defaultSaveName(const UrlRecord& address, bool textMode);
 
-// Carries out one menu command (its menu code). Returns GUI_RESTART when the window
-// must be reopened, else 0.
+// Carries out a command (sub: its sub-item, -1 for none). Returns GUI_RESTART when
+// the window must be reopened, else 0.
+int runCommand(Command command, int sub = -1);
+// The same for a menu pick's code.
 int menuCommand(int code);
+// Stop: ends the fetch under way and shows the page's address again.
+void stopCommand();
 // The about requester's text.
 std::string aboutText();

@@ -1,71 +1,49 @@
+#include "browser/loop.h"
+
 #include <cstdio>
 #include <cstring>
 
-#include "app/locale.h"
 #include "browser/commands.h"
-#include "browser/page.h"
+#include "browser/load.h"
 #include "net/child.h"
 #include "net/exchange.h"
 #include "platform/gui.h"
 #include "platform/task.h"
 #include "settings/settings.h"
-#include "shell/shell.h"
 #include "shell/window.h"
+#include "text/locale.h"
+#include "ui/ui.h"
 #include "view/view.h"
 
 namespace {
-
-void stopCommand() {
-    sendChildBreak();
-    if (PageRecord* page = currentPage()) updateUrlGad(page->address);
-}
 
 // One window message; returns GUI_RESTART when the window must be reopened.
 int handleMessage(const WindowMessage& msg) {
     const ViewMetrics& m = viewMetrics();
     switch (msg.kind) {
         case WMSG_NEWSIZE:
-            resizeWindow();
+            relayoutWindow();
             break;
         case WMSG_MOUSEBUTTONS:
-            handleTextMouse(msg.x, msg.y, msg.code);
+            pageMouse(msg.x, msg.y, msg.code);
             break;
         case WMSG_MOUSEMOVE:
             if (msg.gadget == GAD_SCROLLER) {
                 int32_t top = viewState().topLine;
                 if (msg.value > top) {
-                    scrollDown(msg.value - top, false);
+                    scrollPageDown(msg.value - top, false);
                 } else {
-                    scrollUp(top - msg.value, false);
+                    scrollPageUp(top - msg.value, false);
                 }
             } else {
-                handleTextMouse(msg.x, msg.y, 0);
+                pageMouse(msg.x, msg.y, 0);
             }
             break;
         case WMSG_GADGETUP:
-            switch (msg.gadget) {
-                case GAD_BACK:
-                    goBack();
-                    break;
-                case GAD_FORWARD:
-                    goForward();
-                    break;
-                case GAD_RELOAD:
-                    return menuCommand(menuCode(MENU_GO, 3));
-                case GAD_HOME:
-                    loadPage("HOME");
-                    break;
-                case GAD_BOOK:
-                    loadPage("BOOKVIEW");
-                    break;
-                case GAD_STOP:
-                    stopCommand();
-                    break;
-                case GAD_URL:
-                    loadPage(encodeTyped(guiGadgetText(GAD_URL)).c_str());
-                    break;
-                default:
-                    break;
+            if (msg.gadget == GAD_URL) {
+                loadPage(encodeTyped(guiGadgetText(GAD_URL)).c_str());
+            } else if (Command command = gadgetCommand(msg.gadget); command != CMD_NONE) {
+                return runCommand(command);
             }
             break;
         case WMSG_MENUPICK:
@@ -74,8 +52,8 @@ int handleMessage(const WindowMessage& msg) {
             setQuitFlag(true);
             break;
         case WMSG_RAWKEY:
-            if (msg.code == KEY_UP) scrollUp(1, true);
-            if (msg.code == KEY_DOWN) scrollDown(1, true);
+            if (msg.code == KEY_UP) scrollPageUp(1, true);
+            if (msg.code == KEY_DOWN) scrollPageDown(1, true);
             if (msg.code == KEY_RIGHT && (msg.qualifier & QUAL_ALT)) goForward();
             if (msg.code == KEY_LEFT && (msg.qualifier & QUAL_ALT)) goBack();
             break;
@@ -84,21 +62,21 @@ int handleMessage(const WindowMessage& msg) {
                 if (settings.useBackNav) {
                     goBack();
                 } else {
-                    scrollUp(m.rows - 1, true);
+                    scrollPageUp(m.rows - 1, true);
                 }
             } else if (msg.code == 32) {
                 if (msg.qualifier & QUAL_SHIFT) {
-                    scrollUp(m.rows - 1, true);
+                    scrollPageUp(m.rows - 1, true);
                 } else {
-                    scrollDown(m.rows - 1, true);
+                    scrollPageDown(m.rows - 1, true);
                 }
             }
             break;
         case WMSG_WHEEL:
             if (msg.value < 1) {
-                scrollUp(1, true);
+                scrollPageUp(1, true);
             } else {
-                scrollDown(1, true);
+                scrollPageDown(1, true);
             }
             break;
         default:
@@ -121,7 +99,7 @@ bool runGUIStep(int timeoutMs, int& result) {
     if (got & sig.exit) {
         if (!exchange.networkAvailable.load()) {
             char text[32];
-            std::snprintf(text, sizeof text, "%s: TCP/IP", getString(102));
+            std::snprintf(text, sizeof text, "%s: TCP/IP", messageText(MSG_ERR_COULD_NOT_OPEN));
             showError(text);
         }
         setQuitFlag(true);
@@ -140,10 +118,11 @@ bool runGUIStep(int timeoutMs, int& result) {
 
 int runGUI() {
     PageRecord* page = currentPage();
-    if (page && std::strcmp(page->address.url, "HOME") == 0) guiUrlFieldActivate();
+    if (page && builtinPageOf(page->address.url) == PAGE_HOME) guiUrlFieldActivate();
     if (quitFlag()) return GUI_QUIT;
     int result = GUI_QUIT;
-    while (!quitFlag() && result != GUI_RESTART) runGUIStep(-1, result);
+    while (!quitFlag() && result != GUI_RESTART)
+        runGUIStep(-1, result);
     // A break that closed a dialog (which then set the quit flag) still ends the
     // program as a break.
     if (taskClearSignals(TASK_BREAK_MASK) & TASK_BREAK_MASK) result = GUI_BREAK;

@@ -5,18 +5,15 @@
 #include <new>
 #include <utility>
 
-#include "app/locale.h"
 #include "net/exchange.h"
 #include "net/fetch.h"
 #include "net/tls.h"
 #include "platform/task.h"
 #include "settings/settings.h"
-#include "shell/shell.h"
+#include "text/locale.h"
+#include "ui/ui.h"
 
 namespace {
-
-constexpr int MSG_NET_INIT = 71;
-constexpr int MSG_STOPPED = 79;
 
 // The network task's own bits. Its record is new when it allocates them, so these
 // are always free; the GUI sends go only after ready, which follows the allocation.
@@ -214,8 +211,7 @@ bool childStartFetch(UrlRecord request) {
     if (!childWaitReady() || !running.load(std::memory_order_acquire)) return false;
     FetchExchange& exchange = fetchExchange();
     disableGuiBeforePageLoad();
-    const char* netInitText = getString(MSG_NET_INIT);
-    setStatus(netInitText != nullptr ? netInitText : "");
+    setStatus(messageText(MSG_STATUS_NET_INIT));
     exchange.request = std::move(request);
     copyProxySettings(exchange.proxy);
     exchange.stopRequested.store(false, std::memory_order_release);
@@ -280,8 +276,7 @@ void sendChildBreak() {
         taskClearSignals(gui.signals.download);
     }
     enableGuiAfterPageLoad();
-    const char* stoppedText = getString(MSG_STOPPED);
-    setStatus(stoppedText != nullptr ? stoppedText : "");
+    setStatus(messageText(MSG_STATUS_STOPPED));
 }
 
 uint32_t childBreakCount() {

@@ -4,12 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/locale.h"
+#include "text/locale.h"
 
 namespace {
-
-constexpr int MSG_NETWORK_ERROR = 103;
-constexpr int MSG_SERVER_ERROR = 104;
 
 const char* orEmpty(const char* text) {
     return text != nullptr ? text : "";
@@ -40,11 +37,11 @@ void setFetchError(FetchError& error, const char* text) {
 }
 
 void setNetworkError(FetchError& error, const char* text) {
-    storeError(error, FETCH_NETWORK_ERROR, orEmpty(getString(MSG_NETWORK_ERROR)), text);
+    storeError(error, FETCH_NETWORK_ERROR, messageText(MSG_ERR_NETWORK), text);
 }
 
 void setServerError(FetchError& error, const char* text) {
-    storeError(error, FETCH_SERVER_ERROR, orEmpty(getString(MSG_SERVER_ERROR)), text);
+    storeError(error, FETCH_SERVER_ERROR, messageText(MSG_ERR_SERVER), text);
 }
 
 void clearFetchError(FetchError& error) {

@@ -11,38 +11,23 @@
 #include <string>
 #include <vector>
 
-#include "app/locale.h"
+#include "net/http.h"
 #include "net/protocol.h"
 #include "net/tls.h"
 #include "page/stringlist.h"
 #include "platform/socket.h"
 #include "platform/task.h"
-#include "shell/shell.h"
+#include "text/locale.h"
+#include "ui/ui.h"
 
 namespace {
 
-constexpr int MSG_DNS_LOOKUP = 65;
-constexpr int MSG_CONNECTING = 66;
-constexpr int MSG_SENDING = 70;
-constexpr int MSG_CANNOT_CONNECT = 108;
-constexpr int MSG_DNS_FAILED = 109;
-constexpr int MSG_WRITE_FAILED = 119;
-constexpr int MSG_CREATE_FAILED = 120;
-constexpr int MSG_SEND_FAILED = 121;
-constexpr int MSG_RECEIVE_FAILED = 122;
-constexpr int MSG_OUT_OF_MEMORY = 123;
-constexpr int MSG_OUT_OF_MEMORY_AFTER = 124;
 constexpr const char* USER_STOP = "User stop";
 
 // Gives up a lookup and connect that take longer than this together.
 constexpr int CONNECT_TIMEOUT_MS = NET_CONNECT_TIMEOUT_MS;
 // Output buffer of a download file.
 constexpr size_t DOWNLOAD_BUFFER_SIZE = 64 * 1024;
-
-const char* message(int id) {
-    const char* text = getString(id);
-    return text != nullptr ? text : "";
-}
 
 bool stopped(const FetchExchange& exchange) {
     return exchange.stopRequested.load(std::memory_order_acquire);
@@ -73,30 +58,6 @@ bool isHttpScheme(int32_t scheme) {
         default:
             return true;
     }
-}
-
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool startsWithNoCase(const char* text, size_t length, const char* prefix) {
-    size_t n = std::strlen(prefix);
-    if (length < n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        if (lowerAscii(text[i]) != lowerAscii(prefix[i])) return false;
-    }
-    return true;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool isTokenChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
 }
 
 // The connection of one fetch: the socket and, on a TLS route, the session over it.
@@ -192,9 +153,9 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
     // short write the file's.
     auto reportWriteFailure = [&] {
         if (download.framingBad) {
-            setNetworkError(exchange.error, message(MSG_RECEIVE_FAILED));
+            setNetworkError(exchange.error, messageText(MSG_ERR_RECEIVE));
         } else {
-            setFetchError(exchange.error, message(MSG_WRITE_FAILED));
+            setFetchError(exchange.error, messageText(MSG_ERR_WRITE_FILE));
         }
     };
     int64_t total = 0;
@@ -240,7 +201,7 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
                     }
                     download.file.reset(std::fopen(exchange.downloadName.c_str(), "wb"));
                     if (!download.file) {
-                        setFetchError(exchange.error, message(MSG_CREATE_FAILED));
+                        setFetchError(exchange.error, messageText(MSG_ERR_CREATE_FILE));
                         leftEarly = true;
                         break;
                     }
@@ -292,22 +253,22 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
         bool flushed = std::fflush(download.file.get()) == 0;
         download.file.reset();
         if (!flushed && exchange.error.errorKind == 0)
-            setFetchError(exchange.error, message(MSG_WRITE_FAILED));
+            setFetchError(exchange.error, messageText(MSG_ERR_WRITE_FILE));
     }
     exchange.downloadName.clear();
     exchange.downloadName.shrink_to_fit();
 
     if (end == END_OUT_OF_MEMORY) {
-        setFetchError(exchange.error, message(MSG_OUT_OF_MEMORY));
+        setFetchError(exchange.error, messageText(MSG_ERR_MEMORY_RECEIVING));
     } else if (end == END_RECEIVE_ERROR) {
-        setNetworkError(exchange.error, message(MSG_RECEIVE_FAILED));
+        setNetworkError(exchange.error, messageText(MSG_ERR_RECEIVE));
     } else if (status != FETCH_DOWNLOAD) {
         size_t length = 0;
         exchange.resultBlock = listJoin(*chunks, std::numeric_limits<size_t>::max(), &length);
         if (exchange.resultBlock) {
             exchange.resultLength = length;
         } else {
-            setFetchError(exchange.error, message(MSG_OUT_OF_MEMORY_AFTER));
+            setFetchError(exchange.error, messageText(MSG_ERR_MEMORY_AFTER_DOWNLOAD));
         }
     }
 }
@@ -320,7 +281,7 @@ void runFetch(FetchExchange& exchange, Connection& connection, bool viaProxy, in
                                          connection.breakFd, exchange.stopRequested)) {
         return;
     }
-    setStatus(message(MSG_SENDING));
+    setStatus(messageText(MSG_STATUS_SENDING));
     bool sent = false;
     try {
         std::string text = buildRequest(request, viaProxy);
@@ -330,7 +291,7 @@ void runFetch(FetchExchange& exchange, Connection& connection, bool viaProxy, in
     }
     if (sent && request.data) sent = sendBody(exchange, connection.socket.get(), *request.data);
     if (stopped(exchange) || !sent) {
-        setNetworkError(exchange.error, message(MSG_SEND_FAILED));
+        setNetworkError(exchange.error, messageText(MSG_ERR_SEND));
         return;
     }
     receiveResponse(exchange, connection, status, handOver);
@@ -363,7 +324,7 @@ bool netRouteWantsTls(const UrlRecord& request, const ProxyRoute& proxy) {
 int connectToServer(FetchExchange& exchange, const char* host, int port) {
     int breakFd = taskBreakDescriptor(taskCurrent());
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(CONNECT_TIMEOUT_MS);
-    setStatus(message(MSG_DNS_LOOKUP));
+    setStatus(messageText(MSG_STATUS_DNS_LOOKUP));
     std::vector<NetAddress> addresses;
     NetResult found = NET_BROKEN;
     try {
@@ -372,10 +333,10 @@ int connectToServer(FetchExchange& exchange, const char* host, int port) {
         found = NET_ERROR;
     }
     if (found != NET_OK) {
-        setNetworkError(exchange.error, message(MSG_DNS_FAILED));
+        setNetworkError(exchange.error, messageText(MSG_ERR_DNS_FAILED));
         return -1;
     }
-    setStatus(message(MSG_CONNECTING));
+    setStatus(messageText(MSG_STATUS_CONNECTING));
     int fd = -1;
     if (!stopped(exchange)) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -383,7 +344,7 @@ int connectToServer(FetchExchange& exchange, const char* host, int port) {
         fd = netConnectAddresses(addresses, breakFd, leftMs, nullptr);
     }
     if (fd < 0) {
-        setNetworkError(exchange.error, message(MSG_CANNOT_CONNECT));
+        setNetworkError(exchange.error, messageText(MSG_ERR_CANNOT_CONNECT));
         return -1;
     }
     return fd;
@@ -470,144 +431,4 @@ void netFormatProgress(char (&text)[NET_PROGRESS_TEXT_SIZE], int64_t total, int6
     size_t length = std::min(std::strlen(full), sizeof text - 1);
     std::memcpy(text, full, length);
     text[length] = '\0';
-}
-
-bool netHeaderIsChunked(const char* header, size_t length) {
-    if (header == nullptr) return false;
-    static constexpr const char* name = "transfer-encoding:";
-    size_t at = 0;
-    while (at < length) {
-        const void* feed = std::memchr(header + at, '\n', length - at);
-        size_t end = feed != nullptr ? static_cast<size_t>(static_cast<const char*>(feed) - header) : length;
-        const char* line = header + at;
-        size_t lineLength = end - at;
-        if (startsWithNoCase(line, lineLength, name)) {
-            // The codings are a comma-separated list; look for the token "chunked".
-            for (size_t i = std::strlen(name); i < lineLength; ++i) {
-                if (!isTokenChar(line[i])) continue;
-                size_t start = i;
-                while (i < lineLength && isTokenChar(line[i]))
-                    ++i;
-                if (i - start == 7 && startsWithNoCase(line + start, 7, "chunked")) return true;
-            }
-        }
-        at = end + 1;
-    }
-    return false;
-}
-
-bool chunkedDecode(ChunkedDecoder& decoder, const char* data, size_t length,
-                   const std::function<bool(const char* bytes, size_t count)>& sink) {
-    using State = ChunkedDecoder::State;
-    constexpr uint64_t sizeLimit = std::numeric_limits<uint64_t>::max() / 16;
-    size_t i = 0;
-    while (i < length) {
-        switch (decoder.state) {
-            case State::SIZE: {
-                char c = data[i++];
-                int digit = hexValue(c);
-                if (digit >= 0) {
-                    if (decoder.remaining > sizeLimit) {
-                        decoder.state = State::BAD;
-                        return false;
-                    }
-                    decoder.remaining = decoder.remaining * 16 + static_cast<uint64_t>(digit);
-                    decoder.sawDigit = true;
-                } else if (c == ';' || c == ' ' || c == '\t') {
-                    decoder.state = State::EXTENSION;
-                } else if (c == '\r') {
-                    decoder.state = State::SIZE_LF;
-                } else if (c == '\n') {
-                    decoder.state = State::SIZE_LF;
-                    --i;  // handled by SIZE_LF as a bare line feed
-                } else {
-                    decoder.state = State::BAD;
-                    return false;
-                }
-                if (decoder.state == State::SIZE_LF && !decoder.sawDigit) {
-                    decoder.state = State::BAD;
-                    return false;
-                }
-                break;
-            }
-            case State::EXTENSION:
-                if (!decoder.sawDigit) {
-                    decoder.state = State::BAD;
-                    return false;
-                }
-                if (data[i] == '\r' || data[i] == '\n') {
-                    decoder.state = State::SIZE_LF;
-                    if (data[i] == '\n') break;
-                }
-                ++i;
-                break;
-            case State::SIZE_LF:
-                if (data[i++] != '\n') {
-                    decoder.state = State::BAD;
-                    return false;
-                }
-                decoder.sawDigit = false;
-                if (decoder.remaining == 0) {
-                    decoder.state = State::TRAILER;
-                    decoder.lineEmpty = true;
-                } else {
-                    decoder.state = State::DATA;
-                }
-                break;
-            case State::DATA: {
-                size_t n = static_cast<size_t>(std::min<uint64_t>(decoder.remaining, length - i));
-                if (!sink(data + i, n)) return false;
-                i += n;
-                decoder.remaining -= n;
-                if (decoder.remaining == 0) decoder.state = State::DATA_CR;
-                break;
-            }
-            case State::DATA_CR:
-                if (data[i] == '\r') {
-                    ++i;
-                    decoder.state = State::DATA_LF;
-                } else if (data[i] == '\n') {
-                    decoder.state = State::DATA_LF;
-                } else {
-                    decoder.state = State::BAD;
-                    return false;
-                }
-                break;
-            case State::DATA_LF:
-                if (data[i++] != '\n') {
-                    decoder.state = State::BAD;
-                    return false;
-                }
-                decoder.state = State::SIZE;
-                break;
-            case State::TRAILER:
-                if (data[i] == '\r') {
-                    decoder.state = State::TRAILER_LF;
-                } else if (data[i] == '\n') {
-                    decoder.state = State::TRAILER_LF;
-                    break;
-                } else {
-                    decoder.lineEmpty = false;
-                }
-                ++i;
-                break;
-            case State::TRAILER_LF:
-                if (data[i++] != '\n') {
-                    decoder.state = State::BAD;
-                    return false;
-                }
-                if (decoder.lineEmpty) {
-                    decoder.state = State::DONE;
-                } else {
-                    decoder.state = State::TRAILER;
-                    decoder.lineEmpty = true;
-                }
-                break;
-            case State::DONE:
-                return true;
-            case State::BAD:
-                return false;
-        }
-    }
-    return decoder.state != State::BAD;
 }

@@ -7,14 +7,9 @@
 #include <limits>
 #include <string_view>
 
-#include "app/locale.h"
+#include "text/locale.h"
 
 namespace {
-
-constexpr int MSG_BAD_GEMINI_HEADER = 105;
-constexpr int MSG_BAD_SPARTAN_HEADER = 106;
-constexpr int MSG_BAD_HTTP_HEADER = 107;
-constexpr int MSG_BAD_REDIRECT = 110;
 
 constexpr size_t GEMINI_LINE_LIMIT = 1029;  // the line feed must come before this index
 constexpr size_t SPARTAN_LINE_LIMIT = 322;
@@ -160,7 +155,7 @@ bool isWordSpace(char c) {
 }
 
 void serverErrorMessage(FetchExchange& exchange, int id) {
-    setServerError(exchange.error, getString(id));
+    setServerError(exchange.error, messageText(id));
 }
 
 // Quotes a piece of the server's answer (at most STATUS_TEXT_MAX bytes) as a server error.
@@ -179,8 +174,7 @@ void resolveRedirect(FetchExchange& exchange, std::string_view target, const Url
     std::memcpy(work, target.data(), length);
     work[length] = '\0';
     int destLength = 0;
-    resolveLink(exchange.redirectTarget, &destLength, work, static_cast<int>(length), request, true, 0,
-                nullptr, 0);
+    resolveLink(exchange.redirectTarget, &destLength, work, static_cast<int>(length), request, 0, nullptr, 0);
 }
 
 // Reads the decimal number after "Content-Length: ". Blanks before it are skipped;
@@ -236,7 +230,7 @@ int checkGeminiHeader(FetchExchange& exchange, const char* buffer, size_t total,
     const size_t n = text.find('\n');
     if (n == std::string_view::npos || n < 5 || n >= GEMINI_LINE_LIMIT || text[n - 1] != '\r' ||
         !isDigit(text[0]) || !isDigit(text[1]) || (text[2] != ' ' && text[2] != '\t')) {
-        serverErrorMessage(exchange, MSG_BAD_GEMINI_HEADER);
+        serverErrorMessage(exchange, MSG_ERR_BAD_GEMINI_HEADER);
         return FETCH_SERVER_ERROR;
     }
     headerLength = n + 1;
@@ -275,7 +269,7 @@ int checkSpartanHeader(FetchExchange& exchange, const char* buffer, size_t total
     const size_t n = text.find('\n');
     if (n == std::string_view::npos || n < 4 || n >= SPARTAN_LINE_LIMIT || !isDigit(text[0]) ||
         text[1] != ' ') {
-        serverErrorMessage(exchange, MSG_BAD_SPARTAN_HEADER);
+        serverErrorMessage(exchange, MSG_ERR_BAD_SPARTAN_HEADER);
         return FETCH_SERVER_ERROR;
     }
     headerLength = n + 1;
@@ -299,7 +293,7 @@ int checkHttpHeader(FetchExchange& exchange, const char* buffer, size_t total, c
     const std::string_view text = headerText(buffer, total);
     const size_t blank = text.find("\r\n\r\n");
     if (blank == std::string_view::npos) {
-        serverErrorMessage(exchange, MSG_BAD_HTTP_HEADER);
+        serverErrorMessage(exchange, MSG_ERR_BAD_HTTP_HEADER);
         return FETCH_SERVER_ERROR;
     }
     const std::string_view header = text.substr(0, blank);
@@ -329,7 +323,7 @@ int checkHttpHeader(FetchExchange& exchange, const char* buffer, size_t total, c
             while (end < header.size() && end - start < HTTP_LOCATION_MAX && !isWordSpace(header[end]))
                 ++end;
             if (end == start) {
-                serverErrorMessage(exchange, MSG_BAD_REDIRECT);
+                serverErrorMessage(exchange, MSG_ERR_BAD_REDIRECT);
                 return FETCH_SERVER_ERROR;
             }
             std::memcpy(exchange.redirectTarget, header.data() + start, end - start);

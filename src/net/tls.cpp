@@ -13,24 +13,15 @@
 #include <cstring>
 #include <memory>
 
-#include "app/locale.h"
 #include "identity/identity.h"
 #include "net/exchange.h"
 #include "platform/socket.h"
 #include "settings/settings.h"
-#include "shell/shell.h"
+#include "text/locale.h"
+#include "ui/ui.h"
 #include "url/url.h"
 
 namespace {
-
-constexpr int MSG_SSL_CONTEXT = 67;
-constexpr int MSG_SSL_NEW = 68;
-constexpr int MSG_SSL_CONNECT = 69;
-constexpr int MSG_NO_CONTEXT = 113;
-constexpr int MSG_NO_HANDSHAKE = 114;
-constexpr int MSG_NO_CONNECTION = 115;
-constexpr int MSG_NO_IDENTITY_CERT = 117;
-constexpr int MSG_NO_IDENTITY_KEY = 118;
 
 constexpr uint64_t SSL_INIT_FLAGS = OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS |
                                     OPENSSL_INIT_NO_ADD_ALL_CIPHERS | OPENSSL_INIT_NO_ADD_ALL_DIGESTS;
@@ -41,11 +32,6 @@ constexpr size_t PROXY_HOST_LIMIT = 63;
 
 std::atomic<bool> netOpen{false};
 std::atomic<bool> sslOpen{false};
-
-const char* message(int id) {
-    const char* text = getString(id);
-    return text != nullptr ? text : "";
-}
 
 // ---- the socket binding ----
 
@@ -206,10 +192,10 @@ int tlsConnect(TlsConnection& tls, int socket, const UrlRecord& request, FetchEr
     tls.io.breakFd = breakFd;
     ERR_clear_error();
 
-    setStatus(message(MSG_SSL_CONTEXT));
+    setStatus(messageText(MSG_STATUS_SSL_CONTEXT));
     tls.context.reset(SSL_CTX_new(TLS_client_method()));
     if (!tls.context) {
-        setNetworkError(error, message(MSG_NO_CONTEXT));
+        setNetworkError(error, messageText(MSG_ERR_NO_SSL_CONTEXT));
         ERR_clear_error();
         return 0;
     }
@@ -223,21 +209,21 @@ int tlsConnect(TlsConnection& tls, int socket, const UrlRecord& request, FetchEr
 
     if (const IdentityRecord* identity = findIdentity(request.host, request.path)) {
         if (SSL_CTX_use_certificate_file(context, identity->certPath.c_str(), SSL_FILETYPE_PEM) != 1) {
-            setFetchError(error, message(MSG_NO_IDENTITY_CERT));
+            setFetchError(error, messageText(MSG_ERR_IDENTITY_CERT));
             ERR_clear_error();
             return 0;
         }
         if (SSL_CTX_use_PrivateKey_file(context, identity->keyPath.c_str(), SSL_FILETYPE_PEM) != 1) {
-            setFetchError(error, message(MSG_NO_IDENTITY_KEY));
+            setFetchError(error, messageText(MSG_ERR_IDENTITY_KEY));
             ERR_clear_error();
             return 0;
         }
     }
 
-    setStatus(message(MSG_SSL_NEW));
+    setStatus(messageText(MSG_STATUS_SSL_NEW));
     tls.session.reset(SSL_new(context));
     if (!tls.session || !tlsBindSocket(tls.session.get(), tls.io)) {
-        setNetworkError(error, message(MSG_NO_CONNECTION));
+        setNetworkError(error, messageText(MSG_ERR_NO_SSL_CONNECTION));
         ERR_clear_error();
         return 0;
     }
@@ -249,7 +235,7 @@ int tlsConnect(TlsConnection& tls, int socket, const UrlRecord& request, FetchEr
     if (serverName[0] != '\0')
         SSL_ctrl(session, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name, serverName);
 
-    setStatus(message(MSG_SSL_CONNECT));
+    setStatus(messageText(MSG_STATUS_SSL_CONNECT));
     if (stopRequested.load()) return 0;
     for (;;) {
         int result = SSL_connect(session);
@@ -259,7 +245,7 @@ int tlsConnect(TlsConnection& tls, int socket, const UrlRecord& request, FetchEr
         }
         if (stopRequested.load() || !waitToRetry(tls, result, breakFd)) break;
     }
-    setNetworkError(error, message(MSG_NO_HANDSHAKE));
+    setNetworkError(error, messageText(MSG_ERR_NO_SSL_HANDSHAKE));
     ERR_clear_error();
     return 0;
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/locale.h"
+#include "text/locale.h"
 #include "url/url.h"
 
 namespace {
@@ -53,7 +53,7 @@ PageText concatenate(std::initializer_list<std::string_view> pieces) {
 }  // namespace
 
 PageText getHomePage() {
-    const char* welcome = getString(0);
+    const char* welcome = getString(MSG_WELCOME);
     return concatenate({HEADER, BANNER, welcome != nullptr ? welcome : "", LINKS});
 }
 

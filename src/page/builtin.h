@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "store/cache.h"
+#include "page/pagetext.h"
 
 // The header of every generated gemtext page.
 inline constexpr char BUILTIN_GEMTEXT_HEADER[] = "20 text/gemini\r\n";

@@ -1,8 +1,10 @@
-// Style codes of display lines. Codes 0-10 come from link resolution; the parser
-// sets the prompt code and 11-13 itself.
+// Style codes of display lines: the link styles (by the kind of link and whether
+// it was visited), the prompt styles, and headings, preformatted and plain text.
 #pragma once
 
 #include <cstdint>
+
+#include "text/limits.h"
 
 enum LineStyle : int32_t {
     STYLE_LINK = 0,
@@ -21,7 +23,7 @@ enum LineStyle : int32_t {
     STYLE_TEXT = 13,
 };
 
-inline constexpr int STYLE_COUNT = 14;
+static_assert(STYLE_TEXT + 1 == STYLE_COUNT, "the styles are numbered 0 to STYLE_COUNT - 1");
 
 // The code's name as written in the source ("STYLE_LINK"), or null outside 0-13.
 const char* lineStyleName(int style);

@@ -7,9 +7,9 @@
 #include <new>
 #include <string>
 
-#include "app/locale.h"
 #include "page/utf8.h"
-#include "shell/shell.h"
+#include "text/locale.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -118,7 +118,7 @@ struct Progress {
     uint64_t shown = 0;
 
     explicit Progress(size_t textLength) : length(textLength > 0 ? textLength : 1) {
-        const char* message = getString(80);
+        const char* message = getString(MSG_STATUS_PARSING);
         if (message == nullptr) message = "";
         size_t m = strnlen(message, PROGRESS_MESSAGE_MAX + 1);
         if (m > PROGRESS_MESSAGE_MAX) {
@@ -151,6 +151,7 @@ struct Progress {
 struct Parser {
     PageModel& page;
     const UrlRecord& record;
+    const VisitedCheck& isVisited;
     int columns = 1;
     bool gemtext = false;
     bool nex = false;
@@ -162,7 +163,14 @@ struct Parser {
     char hostBuffer[URL_MAX + 1] = {};
     std::string scratch;
 
-    Parser(PageModel& model, const UrlRecord& base) : page(model), record(base) {}
+    Parser(PageModel& model, const UrlRecord& base, const VisitedCheck& visited)
+        : page(model), record(base), isVisited(visited) {}
+
+    int32_t styleOf(LinkKind kind, const char* url, int urlLength) const {
+        if (listPage) return STYLE_VISITED;
+        return linkStyle(kind, std::string_view(url, static_cast<size_t>(std::max(urlLength, 0))), record,
+                         isVisited);
+    }
 
     int width(int w) const { return w > 0 ? w : 1; }
 
@@ -238,9 +246,9 @@ struct Parser {
             ++i;
 
         int urlLength = 0;
-        int style = resolveLink(linkBuffer, &urlLength, line + linkStart, static_cast<int>(linkLength),
-                                record, listPage, 0, nullptr, 0);
-        if (prompt) style = STYLE_PROMPT;
+        LinkKind kind = resolveLink(linkBuffer, &urlLength, line + linkStart, static_cast<int>(linkLength),
+                                    record, 0, nullptr, 0);
+        int32_t style = prompt ? STYLE_PROMPT : styleOf(kind, linkBuffer, urlLength);
         const char* url = storeCopy(page.store, linkBuffer, static_cast<size_t>(std::max(urlLength, 0)));
 
         scratch.assign(prompt ? "=: " : "=> ");
@@ -316,7 +324,7 @@ struct Parser {
         }
         if (displayLength == 0) return;
 
-        int style;
+        int32_t style;
         const char* url;
         if (type == 'h') {
             style = STYLE_WEB;
@@ -328,9 +336,11 @@ struct Parser {
             std::memcpy(hostBuffer, host, hostCopy);
             hostBuffer[hostCopy] = '\0';
             int urlLength = 0;
-            style = resolveLink(linkBuffer, &urlLength, selector,
-                                static_cast<int>(std::min(selectorLength, static_cast<size_t>(INT32_MAX))),
-                                record, listPage, type, hostBuffer, portNumber(port, portLength));
+            LinkKind kind =
+                resolveLink(linkBuffer, &urlLength, selector,
+                            static_cast<int>(std::min(selectorLength, static_cast<size_t>(INT32_MAX))),
+                            record, type, hostBuffer, portNumber(port, portLength));
+            style = styleOf(kind, linkBuffer, urlLength);
             url = storeCopy(page.store, linkBuffer, static_cast<size_t>(std::max(urlLength, 0)));
         }
         wrap(display, displayLength, 0, columns, 0, false, style, url, true);
@@ -382,16 +392,20 @@ void reserveLines(PageModel& page, size_t sourceLines, size_t length, int column
     }
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
-PageModel& pageOnShow() {
-    static PageModel page;
-    return page;
-}
+constexpr int32_t STYLE_OF_KIND[] = {STYLE_LINK, STYLE_SEARCH, STYLE_WEB,        STYLE_BOOK,
+                                     STYLE_FTP,  STYLE_MAILTO, STYLE_UNSUPPORTED};
+static_assert(std::size(STYLE_OF_KIND) == LINK_UNSUPPORTED + 1);
 
 }  // namespace
+
+int32_t linkStyle(LinkKind kind, std::string_view url, const UrlRecord& base, const VisitedCheck& isVisited) {
+    if (kind == LINK_FETCH) {
+        const bool self = url.substr(0, URL_MAX) == std::string_view(base.url, strnlen(base.url, URL_MAX));
+        return self || (isVisited && isVisited(url)) ? STYLE_VISITED : STYLE_LINK;
+    }
+    if (kind == LINK_SEARCH) return isVisited && isVisited(url) ? STYLE_SEARCH_VISITED : STYLE_SEARCH;
+    return kind >= 0 && kind <= LINK_UNSUPPORTED ? STYLE_OF_KIND[kind] : STYLE_UNSUPPORTED;
+}
 
 void freePageLines(PageModel& page) {
     page.displayText.reset();
@@ -404,17 +418,9 @@ void freePageLines(PageModel& page) {
     page.linkCount = 0;
 }
 
-void freePageLines() {
-    freePageLines(pageOnShow());
-}
-
-void setPageLineStyle(int32_t index, int32_t style) {
-    PageModel& page = pageOnShow();
-    if (index >= 0 && static_cast<size_t>(index) < page.lines.size()) page.lines[static_cast<size_t>(index)].style = style;
-}
-
-const PageModel& currentPageModel() {
-    return pageOnShow();
+void setPageLineStyle(PageModel& page, int32_t index, int32_t style) {
+    if (index >= 0 && static_cast<size_t>(index) < page.lines.size())
+        page.lines[static_cast<size_t>(index)].style = style;
 }
 
 bool addLine(PageModel& page, const char* text, size_t length, int32_t style, int32_t sourceLine) {
@@ -431,12 +437,10 @@ bool addLine(PageModel& page, const char* text, size_t length, int32_t style, in
 }
 
 const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int columns,
-                            std::string_view document, int32_t* lineCount, int32_t* linkCount) {
-    if (lineCount != nullptr) *lineCount = 0;
-    if (linkCount != nullptr) *linkCount = 0;
+                            std::string_view document, const VisitedCheck& isVisited) {
     pageReset(page);
 
-    Parser parser{page, urlRecord};
+    Parser parser{page, urlRecord, isVisited};
     parser.columns = columns > 0 ? columns : 1;
 
     // Gemini, Spartan and built-in replies start with a header line: "20 text/gemini"
@@ -453,13 +457,15 @@ const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int col
     parser.nex = scheme == SCHEME_NEX;
     parser.gopherMenu = urlRecord.gopherType == '1' || urlRecord.gopherType == '7';
     const std::string_view address(urlRecord.url, strnlen(urlRecord.url, sizeof urlRecord.url));
-    parser.listPage = address == "HISTORY" || startsWith(address, "BOOK");
+    const BuiltinPage builtin = builtinPageOf(address);
+    parser.listPage = builtin == PAGE_HISTORY || builtin == PAGE_BOOKVIEW || builtin == PAGE_BOOKMAN ||
+                      builtin == PAGE_BOOK_COMMAND || builtin == PAGE_BOOK_UNKNOWN;
 
     int32_t textLength = 0;
     std::unique_ptr<char[]> text =
         translateUtf8(body.empty() ? "" : body.data(), body.size(), &textLength, parser.gopherMenu);
     if (!text) {
-        showError(getString(126));
+        showError(getString(MSG_ERR_MEMORY_UTF8));
         return nullptr;
     }
     size_t length = static_cast<size_t>(textLength);
@@ -488,7 +494,7 @@ const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int col
     } catch (const std::bad_alloc&) {
         text.reset();
         freePageLines(page);
-        showError(getString(127));
+        showError(getString(MSG_ERR_MEMORY_PARSING));
         return nullptr;
     }
 
@@ -496,19 +502,5 @@ const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int col
     storeTrim(page.store);
     if (page.lines.capacity() > 8 * page.lines.size() + 4096) page.lines.shrink_to_fit();
     page.lineCount = static_cast<int32_t>(page.lines.size());
-    if (lineCount != nullptr) *lineCount = page.lineCount;
-    if (linkCount != nullptr) *linkCount = page.linkCount;
     return page.lines.empty() ? nullptr : page.lines.data();
-}
-
-const PageLine* parseNetBuf(const UrlRecord& urlRecord, int columns, std::string_view document,
-                            int32_t* lineCount, int32_t* linkCount) {
-    return parseNetBuf(pageOnShow(), urlRecord, columns, document, lineCount, linkCount);
-}
-
-const PageLine* parseNetBuf(const UrlRecord& urlRecord, int columns, const char* document, int32_t* lineCount,
-                            int32_t* linkCount) {
-    return parseNetBuf(pageOnShow(), urlRecord, columns,
-                       document != nullptr ? std::string_view(document) : std::string_view(), lineCount,
-                       linkCount);
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -51,33 +52,29 @@ struct PageModel {
     PageTextStore store;
 };
 
+// Answers whether an address has been visited; links to visited addresses get the
+// visited styles. An empty function means nothing has been visited.
+using VisitedCheck = std::function<bool(std::string_view url)>;
+
 // Parses document (the whole reply, header line included for gemini, spartan and
 // built-in pages) for a view columns characters wide into page, dropping what page
 // held before. Returns the first line, or null when there are no lines or memory
-// ran out (an error requester has said so then, message 126 or 127). The counts,
-// when given, are set to 0 first and then to the page's counts.
-// A NUL byte inside the document is shown as a middle dot (0xB7).
+// ran out (an error requester has said so then, message 126 or 127).
+// A NUL byte inside the document is shown as a middle dot (0xB7). The links of the
+// "HISTORY" and bookmark pages are all shown as visited.
 const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int columns,
-                            std::string_view document, int32_t* lineCount = nullptr,
-                            int32_t* linkCount = nullptr);
+                            std::string_view document, const VisitedCheck& isVisited = {});
 
-// The same into the page on show (the one page model of the program). The
-// const char* form reads the document up to its NUL.
-const PageLine* parseNetBuf(const UrlRecord& urlRecord, int columns, std::string_view document,
-                            int32_t* lineCount, int32_t* linkCount);
-const PageLine* parseNetBuf(const UrlRecord& urlRecord, int columns, const char* document, int32_t* lineCount,
-                            int32_t* linkCount);
+// The line style of a link of this kind: visited when it leads to base itself or to
+// a visited address (fetched pages and Gopher searches only).
+int32_t linkStyle(LinkKind kind, std::string_view url, const UrlRecord& base, const VisitedCheck& isVisited);
 
-// The page on show, as the last parse left it.
-const PageModel& currentPageModel();
+// Changes the style of one display line (a link saved to a file turns visited);
+// indexes outside the page are ignored.
+void setPageLineStyle(PageModel& page, int32_t index, int32_t style);
 
-// Changes the style of one display line of the page on show (a link saved to a file
-// turns visited); indexes outside the page are ignored.
-void setPageLineStyle(int32_t index, int32_t style);
-
-// Frees the lines and strings of a page (of the page on show without an argument).
+// Frees the lines and strings of a page.
 void freePageLines(PageModel& page);
-void freePageLines();
 
 // Appends one display line with a copy of length bytes of text. False when out of
 // memory (the page is unchanged then).

@@ -1,11 +1,14 @@
 #include "settings/themes.h"
 
-#include "page/linestyle.h"
 #include "platform/gui.h"
 
 const ThemeInfo THEME_INFO[THEME_COUNT] = {
-    {"aqua", "Aqua"},       {"custom", "Custom"},        {"default", "Default"},
-    {"dorcha", "Dorcha"},   {"morkbla", "M\xC3\xB6rkbl\xC3\xA5"}, {"uchu", "Uchu"},
+    {"aqua", "Aqua"},
+    {"custom", "Custom"},
+    {"default", "Default"},
+    {"dorcha", "Dorcha"},
+    {"morkbla", "M\xC3\xB6rkbl\xC3\xA5"},
+    {"uchu", "Uchu"},
 };
 
 namespace {
@@ -24,9 +27,11 @@ const int32_t BUILTIN_ROLES[THEME_COUNT][PEN_ROLE_COUNT] = {
     {1, 7, 4, 5, 3, 6, 0, 6, 0, 0, 6}, {0, 1, 3, 3, 4, 5, 4, 6, 7, 5, 5}, {1, 2, 4, 5, 7, 6, 0, 6, 0, 0, 6},
 };
 
-// The role of each line style.
-constexpr int32_t STYLE_ROLES[14] = {
-    PEN_GEMLINK, PEN_VISITED, PEN_GEMLINK, PEN_VISITED, PEN_GEMLINK, PEN_VISITED, PEN_WEBLINK,
+// The role of each line style, in the order of the style codes: link, visited,
+// prompt, visited prompt, search, visited search, web, bookmark, ftp, mailto,
+// unsupported, heading, preformatted, text.
+constexpr int32_t STYLE_ROLES[STYLE_COUNT] = {
+    PEN_GEMLINK,  PEN_VISITED, PEN_GEMLINK, PEN_VISITED, PEN_GEMLINK, PEN_VISITED,   PEN_WEBLINK,
     PEN_BOOKMARK, PEN_BADLINK, PEN_BADLINK, PEN_BADLINK, PEN_HEADING, PEN_PREFORMAT, PEN_TEXT,
 };
 
@@ -40,7 +45,7 @@ bool pensObtained = false;
 }  // namespace
 
 int32_t elementPens[PEN_ROLE_COUNT];
-int32_t stylePens[14];
+int32_t stylePens[STYLE_COUNT];
 
 const uint32_t* themeColours(int32_t theme) {
     theme = validTheme(theme);
@@ -86,10 +91,12 @@ void themePensSetUp(bool ownScreen) {
 
 void themePensRelease() {
     if (!pensObtained) return;
-    for (int32_t pen : obtainedPens) guiReleasePen(pen);
+    for (int32_t pen : obtainedPens)
+        guiReleasePen(pen);
     pensObtained = false;
 }
 
 void buildStylePens() {
-    for (int s = 0; s < 14; ++s) stylePens[s] = elementPens[STYLE_ROLES[s]];
+    for (int s = 0; s < STYLE_COUNT; ++s)
+        stylePens[s] = elementPens[STYLE_ROLES[s]];
 }

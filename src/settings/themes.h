@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "settings/settings.h"
+#include "text/limits.h"
 
 struct ThemeInfo {
     const char* keyword;  // preferences keyword
@@ -20,7 +21,7 @@ const int32_t* themeRolePens(int32_t theme);
 
 // Run-time pens, rebuilt by every window start.
 extern int32_t elementPens[PEN_ROLE_COUNT];
-extern int32_t stylePens[14];
+extern int32_t stylePens[STYLE_COUNT];  // by line style
 
 // The colour table entry i of the current theme as 4-bit components.
 struct ColourEntry {

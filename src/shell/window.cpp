@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/app.h"
-#include "app/locale.h"
 #include "platform/desktop.h"
 #include "platform/spawn.h"
 #include "platform/task.h"
 #include "settings/prefs.h"
 #include "settings/settings.h"
 #include "settings/themes.h"
-#include "shell/shell.h"
+#include "shell/menu.h"
+#include "text/limits.h"
+#include "text/locale.h"
+#include "ui/ui.h"
 #include "view/view.h"
 
 int32_t backDisabled = 1;
@@ -33,9 +34,11 @@ struct ShellState {
 ShellState shell;
 
 const char* text(int id) {
-    const char* s = getString(id);
-    return s ? s : "";
+    return messageText(id);
 }
+
+// The toolbar buttons a page load locks (Stop is the one it unlocks).
+constexpr int NAVIGATION_GADGETS[] = {GAD_BACK, GAD_FORWARD, GAD_RELOAD, GAD_HOME, GAD_BOOK};
 
 void closeFonts() {
     for (int* font : {&shell.fixedFont, &shell.propFont, &shell.gadgetFont, &shell.systemFont}) {
@@ -89,28 +92,29 @@ void setFrame(const ShellLayout& layout) {
     f.statusHeight = layout.statusRowHeight;
 }
 
+// Whether a navigation command is available when no page loads.
+bool idleEnabled(Command command) {
+    if (command == CMD_BACK) return !backDisabled;
+    if (command == CMD_FORWARD) return !forwardDisabled;
+    return true;
+}
+
 // Locks or unlocks the navigation controls around a page load.
 void lockControls(bool lock) {
     if (!shell.open) return;
     if (lock) {
         backDisabled = guiGadgetEnabled(GAD_BACK) ? 0 : 1;
         forwardDisabled = guiGadgetEnabled(GAD_FORWARD) ? 0 : 1;
-        for (int id : {GAD_BACK, GAD_FORWARD, GAD_RELOAD, GAD_HOME, GAD_BOOK}) guiGadgetEnable(id, false);
-        guiGadgetEnable(GAD_STOP, true);
-        for (int item : {0, 1, 2, 3, 6}) guiMenuEnable(menuCode(MENU_GO, item), false);
-        guiMenuEnable(menuCode(MENU_GO, 4), true);
-        guiSetPointer(POINTER_BUSY);
-    } else {
-        guiGadgetEnable(GAD_BACK, !backDisabled);
-        guiGadgetEnable(GAD_FORWARD, !forwardDisabled);
-        guiMenuEnable(menuCode(MENU_GO, 0), !backDisabled);
-        guiMenuEnable(menuCode(MENU_GO, 1), !forwardDisabled);
-        for (int id : {GAD_RELOAD, GAD_HOME, GAD_BOOK}) guiGadgetEnable(id, true);
-        for (int item : {2, 3, 6}) guiMenuEnable(menuCode(MENU_GO, item), true);
-        guiGadgetEnable(GAD_STOP, false);
-        guiMenuEnable(menuCode(MENU_GO, 4), false);
-        guiSetPointer(POINTER_NORMAL);
     }
+    for (int id : NAVIGATION_GADGETS)
+        guiGadgetEnable(id, !lock && idleEnabled(gadgetCommand(id)));
+    guiGadgetEnable(GAD_STOP, lock);
+    for (const MenuCommand& entry : menuCommands()) {
+        const int code = menuCode(entry.menu, entry.item);
+        if (entry.flags & MENU_IDLE_ONLY) guiMenuEnable(code, !lock && idleEnabled(entry.command));
+        if (entry.flags & MENU_BUSY_ONLY) guiMenuEnable(code, lock);
+    }
+    guiSetPointer(lock ? POINTER_BUSY : POINTER_NORMAL);
 }
 
 // The shell's seam: the status line and the controls while the window is open, and
@@ -127,17 +131,17 @@ void installBackend(bool window, bool dialogs) {
             return guiRequester(kind, title, body, buttons);
         };
         b.input = [](const std::string& title, const std::string& initial, int maxChars, std::string& out) {
-            InputSpec spec{title, initial, maxChars, text(48), text(50)};
+            InputSpec spec{title, initial, maxChars, text(MSG_BUTTONS_OK), text(MSG_BUTTON_CANCEL)};
             return guiInput(spec, out);
         };
         b.file = [](bool save, const std::string& title, const std::string& drawer, const std::string& name) {
             return guiFileRequest(save, title, drawer, name);
         };
         b.font = [](int kind, const std::string& title, std::string& family, int& height) {
-            return guiFontRequest(kind, title, text(49), family, height);
+            return guiFontRequest(kind, title, text(MSG_BUTTON_USE), family, height);
         };
         b.mode = [](const std::vector<std::string>& labels, int initial) {
-            return guiModeRequest("Farlander", text(49), labels, initial);
+            return guiModeRequest("Farlander", text(MSG_BUTTON_USE), labels, initial);
         };
     }
     shellInstallBackend(std::move(b));
@@ -149,77 +153,40 @@ bool windowDialogs = false;
 
 std::vector<MenuEntry> menuTable() {
     std::vector<MenuEntry> m;
-    auto title = [&](int menu, int id) { m.push_back(MenuEntry{menu, -1, -1, text(id)}); };
-    auto item = [&](int menu, int it, int id, char key = 0) {
-        MenuEntry e{menu, it, -1, text(id)};
-        e.key = key;
-        m.push_back(e);
-    };
-    auto separator = [&](int menu, int it) {
-        MenuEntry e{menu, it, -1, ""};
-        e.separator = true;
-        m.push_back(e);
-    };
-    auto sub = [&](int menu, int it, int s, const std::string& label, int group, bool checked) {
-        MenuEntry e{menu, it, s, label};
+    auto sub = [&](const MenuCommand& c, int s, const std::string& label, int group, bool checked) {
+        MenuEntry e{c.menu, c.item, s, label};
         e.checkable = true;
         e.radioGroup = group;
         e.checked = checked;
         m.push_back(e);
     };
-    title(MENU_PROJECT, 7);
-    item(0, 0, 13);
-    item(0, 1, 14);
-    separator(0, 2);
-    item(0, 3, 15, '!');
-    item(0, 4, 16, '?');
-    item(0, 5, 17, 'Q');
-    title(MENU_EDIT, 8);
-    item(1, 0, 18, 'C');
-    item(1, 1, 19, 'V');
-    title(MENU_GO, 9);
-    item(2, 0, 20, 'B');
-    m.back().disabled = true;
-    item(2, 1, 21, 'F');
-    m.back().disabled = true;
-    item(2, 2, 22, 'H');
-    item(2, 3, 23, 'R');
-    item(2, 4, 24, 'S');
-    m.back().disabled = true;
-    separator(2, 5);
-    item(2, 6, 25);
-    title(MENU_BOOKMARKS, 10);
-    item(3, 0, 26, 'A');
-    item(3, 1, 27, 'K');
-    item(3, 2, 28, 'M');
-    title(MENU_SETTINGS, 11);
-    item(4, 0, 29);
-    item(4, 1, 30);
-    item(4, 2, 31);
-    m.back().checkable = true;
-    m.back().checked = settings.borderBlank != 0;
-    separator(4, 3);
-    item(4, 4, 32);
-    sub(4, 4, 0, text(33), 1, settings.usePropFont == 0);
-    sub(4, 4, 1, text(34), 1, settings.usePropFont == 1);
-    item(4, 5, 35);
-    item(4, 6, 36);
-    item(4, 7, 37);
-    separator(4, 8);
-    item(4, 9, 38);
-    for (int t = 0; t < THEME_COUNT; ++t) sub(4, 9, t, THEME_INFO[t].label, 2, settings.theme == t);
-    item(4, 10, 39);
-    m.back().disabled = settings.theme != THEME_CUSTOM;
-    separator(4, 11);
-    item(4, 12, 40);
-    static const char* const handlers[OPENURL_COUNT] = {"FTP", "Gopher", "HTTP", "HTTPS", "Mailto"};
-    for (int i = 0; i < OPENURL_COUNT; ++i) sub(4, 12, i, handlers[i], 0, settings.useOpenUrl[i] != 0);
-    separator(4, 13);
-    item(4, 14, 41);
-    m.back().checkable = true;
-    m.back().checked = settings.useGemProxy != 0;
-    separator(4, 15);
-    item(4, 16, 42);
+    int menu = -1;
+    for (const MenuCommand& c : menuCommands()) {
+        if (c.menu != menu) {
+            menu = c.menu;
+            m.push_back(MenuEntry{menu, -1, -1, text(menuTitle(menu))});
+        }
+        MenuEntry e{c.menu, c.item, -1, c.label >= 0 ? text(c.label) : ""};
+        e.separator = c.command == CMD_NONE;
+        e.key = c.key;
+        e.checkable = (c.flags & MENU_CHECKABLE) != 0;
+        e.disabled = (c.flags & MENU_START_DISABLED) != 0;
+        if (c.command == CMD_BLANK_BORDER) e.checked = settings.borderBlank != 0;
+        if (c.command == CMD_USE_PROXY) e.checked = settings.useGemProxy != 0;
+        if (c.command == CMD_EDIT_THEME) e.disabled = settings.theme != THEME_CUSTOM;
+        m.push_back(e);
+        if (c.command == CMD_TEXT_FONTS) {
+            sub(c, 0, text(MSG_ITEM_FIXED_ONLY), 1, settings.usePropFont == 0);
+            sub(c, 1, text(MSG_ITEM_FIXED_AND_PROPORTIONAL), 1, settings.usePropFont == 1);
+        } else if (c.command == CMD_THEME) {
+            for (int t = 0; t < THEME_COUNT; ++t)
+                sub(c, t, THEME_INFO[t].label, 2, settings.theme == t);
+        } else if (c.command == CMD_OPENURL) {
+            static const char* const handlers[OPENURL_COUNT] = {"FTP", "Gopher", "HTTP", "HTTPS", "Mailto"};
+            for (int i = 0; i < OPENURL_COUNT; ++i)
+                sub(c, i, handlers[i], 0, settings.useOpenUrl[i] != 0);
+        }
+    }
     return m;
 }
 
@@ -258,20 +225,35 @@ std::vector<GadgetSpec> gadgetSpecs(const ShellLayout& l, const std::vector<std:
     std::vector<GadgetSpec> g(GAD_COUNT);
     int32_t x = l.leftMargin;
     for (int i = 0; i < 6; ++i) {
-        g[i] = GadgetSpec{x, l.buttonTop, l.buttonWidth[i], l.buttonHeight,
-                          i < static_cast<int>(labels.size()) ? labels[i] : std::string(), false, 0};
+        g[i] = GadgetSpec{x,
+                          l.buttonTop,
+                          l.buttonWidth[i],
+                          l.buttonHeight,
+                          i < static_cast<int>(labels.size()) ? labels[i] : std::string(),
+                          false,
+                          0};
         x += l.buttonWidth[i] + l.buttonGap;
     }
     g[GAD_BACK].disabled = backDisabled != 0;
     g[GAD_FORWARD].disabled = forwardDisabled != 0;
     g[GAD_STOP].disabled = true;
     int32_t wide = m.textWidth + 2 * m.marginX + 2 + l.scrollerWidth;
-    g[GAD_URL] = GadgetSpec{l.leftMargin, l.urlTop, wide, l.buttonHeight, {}, false, 318};
-    g[GAD_SCROLLER] = GadgetSpec{l.leftMargin + 2 * m.marginX + m.textWidth + 2, m.textTop - m.marginY,
-                                 l.scrollerWidth, m.textHeight + 2 * m.marginY, {}, false, 0};
+    g[GAD_URL] = GadgetSpec{l.leftMargin, l.urlTop, wide, l.buttonHeight, {}, false, URL_FIELD_MAX};
+    g[GAD_SCROLLER] = GadgetSpec{l.leftMargin + 2 * m.marginX + m.textWidth + 2,
+                                 m.textTop - m.marginY,
+                                 l.scrollerWidth,
+                                 m.textHeight + 2 * m.marginY,
+                                 {},
+                                 false,
+                                 0};
     int32_t gh = l.gadgetHeight;
-    g[GAD_STATUS] = GadgetSpec{l.leftMargin, m.textTop + m.textHeight + m.marginY + (2 * gh - l.buttonHeight) / 2,
-                               wide, l.buttonHeight, {}, false, 0};
+    g[GAD_STATUS] = GadgetSpec{l.leftMargin,
+                               m.textTop + m.textHeight + m.marginY + (2 * gh - l.buttonHeight) / 2,
+                               wide,
+                               l.buttonHeight,
+                               {},
+                               false,
+                               0};
     return g;
 }
 
@@ -294,9 +276,9 @@ void desktopWindowSize(const LayoutInput& in, int32_t& w, int32_t& h) {
     }
 }
 
-bool winInit() {
+bool winInit(int32_t screenChoice) {
     if (!guiReady() && !guiInit()) return false;
-    prefsMerge(startupScreenChoice);
+    prefsMerge(screenChoice);
     if (!shell.signalMask) {
         int bit = taskAllocSignal();
         if (bit >= 0) shell.signalMask = uint32_t{1} << bit;
@@ -336,7 +318,9 @@ void setUrlHandlerAvailableForTesting(int available) {
 bool winStart() {
     if (!guiReady()) return false;
     shell.buttonLabels.clear();
-    for (int id = 1; id <= 6; ++id) shell.buttonLabels.emplace_back(text(id));
+    for (int id : {MSG_BUTTON_BACK, MSG_BUTTON_FORWARD, MSG_BUTTON_RELOAD, MSG_BUTTON_HOME, MSG_BUTTON_BOOK,
+                   MSG_BUTTON_STOP})
+        shell.buttonLabels.emplace_back(text(id));
     openFonts();
     computeFontMetrics();
     shell.ownScreen = settings.useScreen != 0;
@@ -377,11 +361,12 @@ bool winStart() {
     bool handler = urlHandlerAvailable();
     if (!handler) std::fill(std::begin(settings.useOpenUrl), std::end(settings.useOpenUrl), 0);
     for (MenuEntry& e : menu) {
-        if (e.menu != MENU_SETTINGS) continue;
-        if (e.item == 1 && e.sub < 0) e.disabled = !shell.ownScreen;
+        int sub = -1;
+        const Command command = e.item >= 0 ? commandOfCode(menuCode(e.menu, e.item), sub) : CMD_NONE;
+        if (command == CMD_SCREEN_FONT && e.sub < 0) e.disabled = !shell.ownScreen;
         // No display system here has a border to blank.
-        if (e.item == 2 && e.sub < 0) e.disabled = true;
-        if (e.item == 12) {
+        if (command == CMD_BLANK_BORDER && e.sub < 0) e.disabled = true;
+        if (command == CMD_OPENURL) {
             e.disabled = !handler;
             if (e.sub >= 0) e.checked = handler && settings.useOpenUrl[e.sub] != 0;
         }
@@ -402,6 +387,29 @@ void createGadgets() {
     std::vector<GadgetSpec> specs = gadgetSpecs(shell.layout, shell.buttonLabels);
     guiCreateGadgets(specs, shell.layout.gadgetHeight);
     guiScrollerSet(0, viewMetrics().rows, 0);
+}
+
+void resizeWindow() {
+    guiFill(PEN_WINDOW_BACKGROUND, 0, 0, guiWindowWidth() - 1, guiWindowHeight() - 1);
+    computeTextWidth(guiWindowWidth());
+    computeTextHeight(guiWindowHeight());
+    // The new buttons keep the states the old ones had, loading or not.
+    bool enabled[GAD_URL];
+    for (int id = 0; id < GAD_URL; ++id)
+        enabled[id] = guiGadgetEnabled(id);
+    createGadgets();
+    for (int id = 0; id < GAD_URL; ++id)
+        guiGadgetEnable(id, enabled[id]);
+}
+
+void winSetNavState(bool backEnabled, bool forwardEnabled) {
+    backDisabled = backEnabled ? 0 : 1;
+    forwardDisabled = forwardEnabled ? 0 : 1;
+    if (!shell.open || guiLocked()) return;
+    guiGadgetEnable(GAD_BACK, backEnabled);
+    guiMenuEnable(commandCode(CMD_BACK), backEnabled);
+    guiGadgetEnable(GAD_FORWARD, forwardEnabled);
+    guiMenuEnable(commandCode(CMD_FORWARD), forwardEnabled);
 }
 
 void winStop() {
@@ -431,16 +439,8 @@ void winCleanUp() {
     taskSetWaitPump(WaitPump{});
 }
 
-void setLinkPointer() {
-    guiSetPointer(POINTER_LINK);
-}
-
-void setNormalPointer() {
-    guiSetPointer(POINTER_NORMAL);
-}
-
 void clearProxyCheck() {
-    guiMenuCheck(menuCode(MENU_SETTINGS, 14), false);
+    guiMenuCheck(commandCode(CMD_USE_PROXY), false);
 }
 
 void shellUseWindowDialogs() {
@@ -450,7 +450,7 @@ void shellUseWindowDialogs() {
 
 int openScreenRequest() {
     std::vector<MonitorInfo> monitors = guiMonitors();
-    std::vector<std::string> labels{text(57), text(58)};
+    std::vector<std::string> labels{text(MSG_MODE_DESKTOP_WINDOW), text(MSG_MODE_CLONE_DESKTOP)};
     std::vector<uint32_t> ids{0xFFFFFFFFu, 0xFFFFFFFEu};
     for (const MonitorInfo& m : monitors) {
         labels.push_back(m.name + " " + std::to_string(m.width) + "x" + std::to_string(m.height));
@@ -488,7 +488,7 @@ int openScreenRequest() {
 }
 
 int openFontRequest(int kind) {
-    static const int titles[3] = {59, 60, 61};
+    static const int titles[3] = {MSG_TITLE_SCREEN_FONT, MSG_TITLE_FIXED_FONT, MSG_TITLE_PROPORTIONAL_FONT};
     if (kind < 0 || kind > 2) return 0;
     FontSpec& font = kind == 0 ? settings.screenFont : kind == 1 ? settings.fixedFont : settings.propFont;
     std::string family = font.name;
@@ -496,8 +496,10 @@ int openFontRequest(int kind) {
     if (!requestFont(kind, text(titles[kind]), family, height)) return 0;
     if (height < 1) height = 1;
     if (height > 0xFFFF) height = 0xFFFF;
-    if (family.compare(0, FONT_NAME_MAX, font.name, std::min<size_t>(std::strlen(font.name), FONT_NAME_MAX)) == 0 &&
-        std::min<size_t>(family.size(), FONT_NAME_MAX) == std::min<size_t>(std::strlen(font.name), FONT_NAME_MAX) &&
+    if (family.compare(0, FONT_NAME_MAX, font.name,
+                       std::min<size_t>(std::strlen(font.name), FONT_NAME_MAX)) == 0 &&
+        std::min<size_t>(family.size(), FONT_NAME_MAX) ==
+            std::min<size_t>(std::strlen(font.name), FONT_NAME_MAX) &&
         height == font.height)
         return 0;
     fontSet(font, family.c_str(), static_cast<uint16_t>(height));

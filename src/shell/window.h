@@ -9,8 +9,7 @@
 
 #include "platform/gui.h"
 
-// Menu numbers of the strip.
-enum MenuNumber { MENU_PROJECT = 0, MENU_EDIT = 1, MENU_GO = 2, MENU_BOOKMARKS = 3, MENU_SETTINGS = 4 };
+#include "shell/menu.h"
 
 // The menu strip for the settings as they stand (labels from the catalog, UTF-8),
 // before the adjustments winStart makes for the mode and the desktop URL handler.
@@ -21,9 +20,9 @@ struct LayoutInput {
     bool ownScreen = false;
     int32_t screenWidth = 0;  // the screen (own) or the desktop's primary monitor
     int32_t screenHeight = 0;
-    int32_t cw = 8, ch = 16;  // the default text font's character width and height
-    int32_t gh = 16;          // the gadget font's height
-    int32_t mWidth = 8;       // width of "M" in the gadget font
+    int32_t cw = 8, ch = 16;          // the default text font's character width and height
+    int32_t gh = 16;                  // the gadget font's height
+    int32_t mWidth = 8;               // width of "M" in the gadget font
     int32_t buttonTextWidth[6] = {};  // widths of the six button labels in the gadget font
 };
 
@@ -44,13 +43,22 @@ ShellLayout computeLayout(const LayoutInput& in);
 // The nine gadgets for the layout and the text view's metrics as they stand.
 std::vector<GadgetSpec> gadgetSpecs(const ShellLayout& layout, const std::vector<std::string>& labels);
 
+// Back and Forward as the history allows them, kept across a page load (which
+// disables both for its time) and across window restarts.
 extern int32_t backDisabled;
 extern int32_t forwardDisabled;
+// Sets both and shows them on the controls unless a page is loading.
+void winSetNavState(bool backEnabled, bool forwardEnabled);
 
-// False (after a message) when the window system cannot be used.
-bool winInit();
+// False (after a message) when the window system cannot be used. screenChoice is
+// the command line's: -1 not given, 0 a desktop window, 1 an own screen.
+bool winInit(int32_t screenChoice);
 bool winStart();
 void createGadgets();
+// Lays the window out again for its size now (text area, toolbar, URL field,
+// scroller and status line); the buttons keep their states. The page is drawn again
+// by the caller.
+void resizeWindow();
 void winStop();
 void winCleanUp();
 bool winIsOpen();
@@ -69,8 +77,6 @@ void shellReopenFonts();
 bool urlHandlerAvailable();
 void setUrlHandlerAvailableForTesting(int available);  // -1 = look it up
 
-void setLinkPointer();
-void setNormalPointer();
 void clearProxyCheck();
 
 // Settings requesters: 1 when the screen mode, or the font, changed.

@@ -5,26 +5,22 @@
 #include <new>
 #include <utility>
 
-#include "app/locale.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "shell/shell.h"
 #include "store/listview.h"
+#include "text/locale.h"
+#include "ui/ui.h"
+#include "url/url.h"
 
 namespace {
 
-constexpr std::string_view COMMAND_PREFIX = "BOOK:";
+constexpr std::string_view COMMAND_PREFIX = BOOK_COMMAND_PREFIX;
 
 enum BookmarkCommand { COMMAND_UP, COMMAND_DOWN, COMMAND_DEL };
 
 std::vector<std::string>& bookmarks() {
     static std::vector<std::string> list;
     return list;
-}
-
-std::string_view message(int id) {
-    const char* text = getString(id);
-    return text ? std::string_view(text) : std::string_view();
 }
 
 // Appends one bookmark; out of memory loses that one entry only.
@@ -117,12 +113,13 @@ bool bookmarkAdd(std::string_view url) {
 }
 
 PageText bookmarkView() {
-    return listView(message(44), bookmarks());
+    return listView(messageText(MSG_TITLE_BOOKMARKS), bookmarks());
 }
 
 PageText bookmarkManage() {
     const std::vector<std::string>& list = bookmarks();
-    std::string_view title = message(44), up = message(45), down = message(46), del = message(47);
+    std::string_view title = messageText(MSG_TITLE_BOOKMARKS), up = messageText(MSG_LIST_MOVE_UP),
+                     down = messageText(MSG_LIST_MOVE_DOWN), del = messageText(MSG_LIST_DELETE);
     return listPageBuild([&](const ListPagePut& put) {
         put({LIST_PAGE_HEADER, "# ", title, "\n\n"});
         for (const std::string& url : list) {
@@ -163,7 +160,7 @@ bool bookmarkEdit(std::string_view address) {
             if (node + 1 != list.end()) std::swap(*node, *(node + 1));
             break;
         case COMMAND_DEL:
-            if (!askOkCancel(getString(82))) return false;
+            if (!askOkCancel(getString(MSG_ASK_DELETE_BOOKMARK))) return false;
             list.erase(node);
             break;
     }

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/cache.h"
+#include "page/pagetext.h"
 
 // The longest bookmark, and the longest line one read of the file takes.
 inline constexpr size_t BOOKMARK_MAX_LENGTH = 328;

@@ -3,14 +3,9 @@
 // come back without a fetch. GUI thread only.
 #pragma once
 
-#include <memory>
-#include <string>
 #include <string_view>
 
-// A document text, header line included ("20 text/gemini\r\n..."). The cache and the
-// page on show share it: dropping a cache entry (Reload, eviction) never frees the
-// text that is still on screen.
-using PageText = std::shared_ptr<const std::string>;
+#include "page/pagetext.h"
 
 inline constexpr int CACHE_CAPACITY = 25;
 

@@ -6,11 +6,11 @@
 #include <list>
 #include <new>
 
-#include "app/locale.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "store/listview.h"
 #include "store/visited.h"
+#include "text/locale.h"
 #include "url/url.h"
 
 namespace {
@@ -160,6 +160,5 @@ bool visitedWrite() {
 }
 
 PageText historyView() {
-    const char* title = getString(43);
-    return listView(title != nullptr ? title : "", visitedEntries());
+    return listView(messageText(MSG_TITLE_HISTORY), visitedEntries());
 }

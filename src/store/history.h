@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/cache.h"
+#include "page/pagetext.h"
 
 struct HistoryEntry {
     std::string url;

@@ -8,10 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "store/cache.h"
+#include "page/builtin.h"
+#include "page/pagetext.h"
 
-// Every generated page is a complete reply beginning with this header.
-inline constexpr std::string_view LIST_PAGE_HEADER = "20 text/gemini\r\n";
+// Every generated page is a complete reply beginning with the gemtext header.
+inline constexpr std::string_view LIST_PAGE_HEADER = BUILTIN_GEMTEXT_HEADER;
 
 // "20 text/gemini\r\n# <title>\n\n" and then "=> <url>\n\n" for each url in order; an
 // empty list gives the heading only. Null when memory runs out.

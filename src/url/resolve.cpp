@@ -1,8 +1,6 @@
 // Link resolution against a page address, dot-segment removal and the link encoders.
 #include <cstring>
 
-#include "page/linestyle.h"
-#include "store/visited.h"
 #include "url/url.h"
 
 #include "url/bounded_text.h"
@@ -14,18 +12,18 @@ bool startsWith(const char* text, int length, const char* prefix) {
     return static_cast<size_t>(length) >= prefixLength && std::memcmp(text, prefix, prefixLength) == 0;
 }
 
-int gopherTypeStyle(char type) {
-    if (type != '\0' && std::strchr("0134569IPXdgiprs", type) != nullptr) return STYLE_LINK;
-    if (type == '7') return STYLE_SEARCH;
-    if (type == 'h') return STYLE_WEB;
-    return STYLE_UNSUPPORTED;
+LinkKind gopherTypeKind(char type) {
+    if (type != '\0' && std::strchr("0134569IPXdgiprs", type) != nullptr) return LINK_FETCH;
+    if (type == '7') return LINK_SEARCH;
+    if (type == 'h') return LINK_WEB;
+    return LINK_UNSUPPORTED;
 }
 
 }  // namespace
 
-int resolveLink(char* dest, int* destLength, const char* link, int linkLength, const UrlRecord& base,
-                bool listPage, char gopherType, const char* gopherHost, int gopherPort) {
-    if (dest == nullptr) return STYLE_UNSUPPORTED;
+LinkKind resolveLink(char* dest, int* destLength, const char* link, int linkLength, const UrlRecord& base,
+                     char gopherType, const char* gopherHost, int gopherPort) {
+    if (dest == nullptr) return LINK_UNSUPPORTED;
     dest[0] = '\0';
     if (link == nullptr || linkLength < 0) linkLength = 0;
     // A NUL ends the reference even inside the counted bytes: the result is a C string.
@@ -40,14 +38,14 @@ int resolveLink(char* dest, int* destLength, const char* link, int linkLength, c
     const char* host;
     int hostLength;
     int port;
-    int style;
+    LinkKind kind;
     if (gopherMode) {
         prefix = "gopher://";
         defaultPort = 70;
         host = gopherHost;
         hostLength = static_cast<int>(strnlen(gopherHost, URL_MAX));
         port = gopherPort;
-        style = gopherTypeStyle(gopherType);
+        kind = gopherTypeKind(gopherType);
     } else {
         if (base.scheme == SCHEME_SPARTAN) {
             prefix = "spartan://";
@@ -62,7 +60,7 @@ int resolveLink(char* dest, int* destLength, const char* link, int linkLength, c
         host = base.host;
         hostLength = static_cast<int>(strnlen(base.host, sizeof base.host));
         port = base.port;
-        style = STYLE_LINK;
+        kind = LINK_FETCH;
     }
 
     BoundedText result{dest, URL_MAX};
@@ -92,19 +90,19 @@ int resolveLink(char* dest, int* destLength, const char* link, int linkLength, c
             }
         }
     } else if (startsWith(link, linkLength, "http://") || startsWith(link, linkLength, "https://")) {
-        style = STYLE_WEB;
+        kind = LINK_WEB;
         result.append(link, linkLength);
     } else if (startsWith(link, linkLength, "ftp://")) {
-        style = STYLE_FTP;
+        kind = LINK_FTP;
         result.append(link, linkLength);
     } else if (startsWith(link, linkLength, "mailto:")) {
-        style = STYLE_MAILTO;
+        kind = LINK_MAILTO;
         result.append(link, linkLength);
-    } else if (startsWith(link, linkLength, "BOOK:")) {
-        style = STYLE_BOOK;
+    } else if (startsWith(link, linkLength, BOOK_COMMAND_PREFIX)) {
+        kind = LINK_BOOK;
         result.append(link, linkLength);
     } else if (linkLength == 0 || std::memchr(link, ':', static_cast<size_t>(linkLength)) != nullptr) {
-        style = STYLE_UNSUPPORTED;
+        kind = LINK_UNSUPPORTED;
         result.append(link, linkLength);
     } else {
         result.append(prefix);
@@ -119,7 +117,7 @@ int resolveLink(char* dest, int* destLength, const char* link, int linkLength, c
         result.length = pathStart + removeDotSegments(result.text + pathStart);
     }
 
-    if ((style == STYLE_LINK || style == STYLE_WEB) && result.length < URL_MAX &&
+    if ((kind == LINK_FETCH || kind == LINK_WEB) && result.length < URL_MAX &&
         !startsWith(dest, result.length, "gopher") && !startsWith(dest, result.length, "finger")) {
         const char* separator = std::strstr(dest, "://");
         if (separator != nullptr && std::strchr(separator + 3, '/') == nullptr) result.append("/", 1);
@@ -127,16 +125,7 @@ int resolveLink(char* dest, int* destLength, const char* link, int linkLength, c
 
     result.length = encodeLatin1(dest, result.length);
     if (destLength != nullptr) *destLength = result.length;
-
-    if (listPage) return STYLE_VISITED;
-    if (style == STYLE_LINK && (std::strncmp(dest, base.url, URL_MAX) == 0 ||
-                                isVisited(std::string_view(dest, static_cast<size_t>(result.length))))) {
-        return STYLE_VISITED;
-    }
-    if (style == STYLE_SEARCH && isVisited(std::string_view(dest, static_cast<size_t>(result.length)))) {
-        return STYLE_SEARCH_VISITED;
-    }
-    return style;
+    return kind;
 }
 
 int removeDotSegments(char* s) {

@@ -108,10 +108,37 @@ bool sameAddress(std::string_view a, std::string_view b) {
     return a.substr(0, URL_MAX) == b.substr(0, URL_MAX);
 }
 
+namespace {
+
+struct PageNameEntry {
+    BuiltinPage page;
+    std::string_view name;
+};
+
+// The one table of the built-in pages' names.
+constexpr PageNameEntry PAGE_NAMES[] = {
+    {PAGE_HOME, "HOME"},         {PAGE_TEST, "TEST"},       {PAGE_HISTORY, "HISTORY"},
+    {PAGE_BOOKVIEW, "BOOKVIEW"}, {PAGE_BOOKMAN, "BOOKMAN"},
+};
+
+}  // namespace
+
+const char* pageName(BuiltinPage page) {
+    for (const PageNameEntry& entry : PAGE_NAMES)
+        if (entry.page == page) return entry.name.data();
+    return "";
+}
+
+BuiltinPage builtinPageOf(std::string_view text) {
+    for (const PageNameEntry& entry : PAGE_NAMES)
+        if (text == entry.name) return entry.page;
+    if (text.starts_with(BOOK_COMMAND_PREFIX)) return PAGE_BOOK_COMMAND;
+    if (text.starts_with("BOOK")) return PAGE_BOOK_UNKNOWN;
+    return PAGE_NONE;
+}
+
 bool isBuiltinPageName(const char* text) {
-    if (text == nullptr) return false;
-    return std::strcmp(text, "HOME") == 0 || std::strcmp(text, "HISTORY") == 0 ||
-           std::strcmp(text, "TEST") == 0 || std::strncmp(text, "BOOK", 4) == 0;
+    return text != nullptr && builtinPageOf(text) != PAGE_NONE;
 }
 
 void lowercaseInPlace(char* s) {

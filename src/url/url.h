@@ -7,10 +7,7 @@
 #include <string_view>
 #include <vector>
 
-// Limits of the address texts. Every length counts bytes.
-inline constexpr int URL_MAX = 328;       // characters of a URL text (buffer URL_MAX + 1)
-inline constexpr int HOST_MAX = 63;       // characters of a host name
-inline constexpr int PATH_MAX_LEN = 255;  // characters of a request path or selector
+#include "text/limits.h"
 
 enum Scheme : int32_t {
     SCHEME_NONE = 0,
@@ -69,8 +66,25 @@ int parseUrl(const char* text, UrlRecord& record);
 // Two addresses are the same when their first 328 characters agree.
 bool sameAddress(std::string_view a, std::string_view b);
 
+// The pages the program makes itself. Their names stand where an address would.
+enum BuiltinPage : int32_t {
+    PAGE_NONE = 0,      // not a built-in name: an address
+    PAGE_HOME,          // "HOME", the start page
+    PAGE_TEST,          // "TEST", the layout test page
+    PAGE_HISTORY,       // "HISTORY", the visited list
+    PAGE_BOOKVIEW,      // "BOOKVIEW", the bookmarks
+    PAGE_BOOKMAN,       // "BOOKMAN", the bookmark manager
+    PAGE_BOOK_COMMAND,  // "BOOK:...", a bookmark manager command
+    PAGE_BOOK_UNKNOWN,  // any other name starting with "BOOK"
+};
+// The name of a built-in page ("" for PAGE_NONE and the two BOOK forms).
+const char* pageName(BuiltinPage page);
+// Which built-in page a text names.
+BuiltinPage builtinPageOf(std::string_view text);
 // True for "HOME", "HISTORY", "TEST" and anything starting with "BOOK".
 bool isBuiltinPageName(const char* text);
+// The prefix of the bookmark manager's commands.
+inline constexpr char BOOK_COMMAND_PREFIX[] = "BOOK:";
 
 void lowercaseInPlace(char* s);
 int hexDigitValue(char c);
@@ -86,9 +100,23 @@ int encodeQuery(char* s);
 int encodeQueryWithin(char* s, int limit);
 void decodeSelector(char* s);
 
-// LineStyle codes produced by resolveLink (the page model owns the full list).
-int resolveLink(char* dest, int* destLength, const char* link, int linkLength, const UrlRecord& base,
-                bool listPage, char gopherType, const char* gopherHost, int gopherPort);
+// What a resolved link leads to.
+enum LinkKind : int32_t {
+    LINK_FETCH = 0,  // a page this program fetches (gemini, spartan, gopher, finger, nex)
+    LINK_SEARCH,     // a Gopher search (item type 7)
+    LINK_WEB,        // http and https, and Gopher's "h" items
+    LINK_BOOK,       // a bookmark manager command
+    LINK_FTP,
+    LINK_MAILTO,
+    LINK_UNSUPPORTED,  // anything else, and Gopher item types this program does not show
+};
+
+// Resolves link (linkLength bytes; a NUL ends it early) against base into dest (at
+// most URL_MAX characters and a NUL). Gopher menu items (gopherHost set) are
+// resolved from their item type, selector, host and port. Returns what the link
+// leads to; destLength receives the length of dest.
+LinkKind resolveLink(char* dest, int* destLength, const char* link, int linkLength, const UrlRecord& base,
+                     char gopherType, const char* gopherHost, int gopherPort);
 int removeDotSegments(char* s);
 // s must hold at least PATH_MAX_LEN + 1 bytes; the result has at most PATH_MAX_LEN characters.
 int encodeSpaces(char* s);

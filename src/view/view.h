@@ -1,15 +1,16 @@
 // The text view: the rectangle of the main window between the URL field and the
-// status line, left of the scroller. It shows `rows` display lines of the page on show
+// status line, left of the scroller. It shows `rows` display lines of a page model
 // from `topLine` on, each in the pen of its style, scrolls by whole lines (moving the
 // pixels and drawing only the rows that come into view), marks where a page-down
-// scroll was cut short, and gives feedback for the link under the pointer.
+// scroll was cut short, and gives feedback for the link under the pointer. It only
+// draws: which page is on show, and what a click on a link does, is the browser's.
 // GUI thread only.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-#include "store/cache.h"
-#include "url/url.h"
+#include "page/parser.h"
 
 struct ViewMetrics {
     int32_t charWidth = 1;
@@ -42,9 +43,6 @@ struct ViewState {
     bool buttonHeld = false;
     bool urlShown = false;
     bool linkPointer = false;
-    int32_t releasedLine = -1;
-    int32_t releasedRow = -1;
-    char releasedPageUrl[URL_MAX + 1] = {};
 };
 
 ViewMetrics& viewMetrics();
@@ -62,23 +60,33 @@ void computeFontMetrics();
 void computeTextWidth(int32_t windowWidth);
 void computeTextHeight(int32_t windowHeight);
 
-// Makes text the page on show (parsed for the view's width) and draws it. Nothing
-// happens when text is null.
-void renderPage(const UrlRecord& address, PageText text);
-void resizeWindow();
-void redrawPage();
+// Draws page from display line topLine on (held to the last full screen), with no
+// marker, and sets the scroller.
+void drawPage(const PageModel& page, int32_t topLine);
 
 void clearTerm();
 void clearRow(int32_t row);
 void drawLine(const char* text, int32_t row, int32_t style, int32_t pen);
-void scrollUp(int32_t n, bool updateScroller);
-void scrollDown(int32_t n, bool updateScroller);
+// Scroll page by n lines toward its start / end, drawing only the rows that come
+// into view; the scroller follows when updateScroller is set (not for a drag of it).
+// False when the page cannot scroll that way at all (no lines, or none past the
+// view), and the top line is unchanged then.
+bool scrollUp(const PageModel& page, int32_t n, bool updateScroller);
+bool scrollDown(const PageModel& page, int32_t n, bool updateScroller);
 void drawMarker(int32_t row);
 void clearMarker();
-void highlightLink(int32_t lineIndex, int32_t row, int32_t pen);
-// Pointer at (x, y) in window coordinates; code SELECTDOWN, SELECTUP or anything
-// else for a move.
-void handleTextMouse(int32_t x, int32_t y, int32_t code);
+void highlightLink(const PageModel& page, int32_t lineIndex, int32_t row, int32_t pen);
+
+// A link released on its own line: what the browser follows.
+struct LinkClick {
+    int32_t line = -1;  // its display line; -1 for none
+    int32_t style = STYLE_TEXT;
+    std::string url;
+};
+// Pointer at (x, y) in window coordinates over page; code SELECTDOWN, SELECTUP or
+// anything else for a move. Shows the link under the pointer, presses and releases
+// it; returns the link when a release follows one (line -1 otherwise).
+LinkClick handleTextMouse(const PageModel& page, int32_t x, int32_t y, int32_t code);
 
 // Forgets the pressed and hover state (a new window).
 void viewReset();

@@ -2,10 +2,9 @@
 
 #include <chrono>
 
-#include "app/app.h"
-#include "app/locale.h"
 #include "browser/commands.h"
-#include "browser/page.h"
+#include "browser/load.h"
+#include "browser/loop.h"
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
@@ -17,6 +16,7 @@
 #include "store/bookmarks.h"
 #include "store/cache.h"
 #include "store/history.h"
+#include "text/locale.h"
 
 void WindowTest::SetUpTestSuite() {
     ASSERT_TRUE(guiInit());
@@ -28,7 +28,6 @@ void WindowTest::SetUp() {
     headlessReset();
     settings = Settings{};
     loadedPrefs = LoadedPrefs{};
-    startupScreenChoice = 0;
     setQuitFlag(false);
     localeInit();
     cacheInit();
@@ -36,7 +35,7 @@ void WindowTest::SetUp() {
     bookmarkInit();
     backDisabled = 1;
     forwardDisabled = 1;
-    ASSERT_TRUE(winInit());
+    ASSERT_TRUE(winInit(0));
     settings.useScreen = 0;
     setUrlHandlerAvailableForTesting(1);
     ASSERT_TRUE(winStart());
@@ -49,13 +48,11 @@ void WindowTest::TearDown() {
     pageClose();
     winCleanUp();
     guiDiscardMessages();
-    freePageLines();
     freeIdentities();
     bookmarkCleanup();
     historyCleanup();
     cacheCleanUp();
     setQuitFlag(false);
-    startupScreenChoice = -1;
     setUrlHandlerAvailableForTesting(-1);
     headlessReset();
     privateHome.reset();
@@ -95,20 +92,20 @@ void WindowTest::restartWindow() {
 
 std::string lineText(int i) {
     const PageRecord* page = currentPage();
-    if (!page || i < 0 || i >= page->lineCount) return {};
-    return page->lines[i].text;
+    if (!page || i < 0 || i >= page->model.lineCount) return {};
+    return page->model.lines[i].text;
 }
 
 int lineStyle(int i) {
     const PageRecord* page = currentPage();
-    if (!page || i < 0 || i >= page->lineCount) return -1;
-    return page->lines[i].style;
+    if (!page || i < 0 || i >= page->model.lineCount) return -1;
+    return page->model.lines[i].style;
 }
 
 int findLine(const std::string& text) {
     const PageRecord* page = currentPage();
     if (!page) return -1;
-    for (int i = 0; i < page->lineCount; ++i)
-        if (std::string(page->lines[i].text).find(text) != std::string::npos) return i;
+    for (int i = 0; i < page->model.lineCount; ++i)
+        if (std::string(page->model.lines[i].text).find(text) != std::string::npos) return i;
     return -1;
 }

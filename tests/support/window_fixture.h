@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "shell/shell.h"
 #include "support/private_home.h"
+#include "ui/ui.h"
 
 class WindowTest : public ::testing::Test {
   protected:

@@ -1,4 +1,4 @@
-#include "view/charset.h"
+#include "text/charset.h"
 
 char32_t displayCodePoint(unsigned char byte) {
     if (byte == 0x80) return U'\u2588';

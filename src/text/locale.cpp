@@ -1,4 +1,4 @@
-#include "app/locale.h"
+#include "text/locale.h"
 
 #include <array>
 #include <atomic>
@@ -15,8 +15,8 @@ struct Message {
 };
 
 constexpr Message MESSAGES[] = {
-#define FARLANDER_MESSAGE(id, group, text) {id, group, text},
-#include "app/messages.inc"
+#define FARLANDER_MESSAGE(id, name, group, text) {id, group, text},
+#include "text/messages.inc"
 #undef FARLANDER_MESSAGE
 };
 
@@ -29,6 +29,7 @@ constexpr bool idsInOrder() {
     return true;
 }
 static_assert(idsInOrder(), "message ids run 0, 1, 2, ... in order");
+static_assert(MESSAGE_COUNT <= 1000, "contexts have three digits");
 
 using TextTable = std::array<const char*, MESSAGE_COUNT>;
 
@@ -46,7 +47,7 @@ constexpr TextTable DEFAULT_TEXTS = makeDefaults();
 constinit TextTable catalogTexts{};
 constinit std::atomic<const TextTable*> activeTexts{&DEFAULT_TEXTS};
 
-// "msg-000" .. "msg-140": the context that keeps each id's translation apart.
+// "msg-000", "msg-001", ...: the context that keeps each id's translation apart.
 std::array<char, 8> contextFor(int id) {
     return {'m',
             's',
@@ -73,6 +74,11 @@ void localeInit() {
 const char* getString(int id) {
     if (id < 0 || id >= MESSAGE_COUNT) return nullptr;
     return (*activeTexts.load(std::memory_order_acquire))[static_cast<std::size_t>(id)];
+}
+
+const char* messageText(int id) {
+    const char* text = getString(id);
+    return text != nullptr ? text : "";
 }
 
 void localeCleanup() {

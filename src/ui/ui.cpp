@@ -1,10 +1,10 @@
-#include "shell/shell.h"
+#include "ui/ui.h"
 
 #include <cstring>
 #include <mutex>
 
-#include "app/locale.h"
 #include "platform/paths.h"
+#include "text/locale.h"
 
 namespace {
 
@@ -92,7 +92,9 @@ std::string currentStatus() {
 }
 
 int showRequester(int kind, const char* body, const char* buttons) {
-    const char* title = kind == REQ_INFO ? getString(55) : kind == REQ_ERROR ? getString(56) : "Farlander";
+    const char* title = kind == REQ_INFO    ? getString(MSG_TITLE_INFO)
+                        : kind == REQ_ERROR ? getString(MSG_TITLE_ERROR)
+                                            : "Farlander";
     std::vector<std::string> list = splitButtons(buttons);
     int index;
     if (backend.requester) {
@@ -107,16 +109,16 @@ int showRequester(int kind, const char* body, const char* buttons) {
 }
 
 void showInfo(const char* body) {
-    showRequester(REQ_INFO, body, getString(48));
+    showRequester(REQ_INFO, body, getString(MSG_BUTTONS_OK));
 }
 
 void showError(const char* body) {
     setStatus("");
-    showRequester(REQ_ERROR, body, getString(48));
+    showRequester(REQ_ERROR, body, getString(MSG_BUTTONS_OK));
 }
 
 int askOkCancel(const char* body) {
-    return showRequester(REQ_QUESTION, body, getString(51));
+    return showRequester(REQ_QUESTION, body, getString(MSG_BUTTONS_OK_CANCEL));
 }
 
 int askChoice(const char* body, const char* buttons) {
@@ -142,7 +144,7 @@ int openInputWindow(const char* title, const char* initialText, int maxChars, st
 }
 
 static bool requestFile(bool save, const char* initialName, std::string& path) {
-    const char* title = getString(save ? 62 : 63);
+    const char* title = getString(save ? MSG_TITLE_SAVE_FILE : MSG_TITLE_UPLOAD_FILE);
     std::string drawer = initialDrawer();
     std::string name = textOr(initialName, "");
     if (backend.file) {

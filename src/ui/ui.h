@@ -1,7 +1,7 @@
-// What the modules below the window may ask of the window shell: the status line,
-// message requesters, the one-line input window, file requesters and the loading
-// state of the controls. The drawing side is a backend: headless until the window
-// installs its own.
+// What every module may ask of the user interface: the status line, message
+// requesters, the one-line input window, file, font and mode requesters and the
+// loading state of the controls. The drawing side is a backend: headless (scripted
+// answers, for tests and the command line) until the window shell installs its own.
 #pragma once
 
 #include <functional>
