@@ -63,8 +63,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://farlander.space/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The long description; dpkg shows CPACK_PACKAGE_DESCRIPTION_SUMMARY as its first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "graphical browser for Gemini, Spartan, Gopher, Finger and Nex\n"
   "Farlander is a desktop browser for the small internet. It fetches and shows\n"
   "documents served over Gemini (with TLS and client certificates), Spartan,\n"
   "Gopher, Finger and Nex, follows their links, and hands web and mail links\n"
