@@ -1,8 +1,10 @@
 #!/bin/sh
 # Writes po/farlander.pot, the translation template, from the built-in message
 # texts in src/text/messages.inc. Every message gets the context "msg-NNN" (its id),
-# the key under which the program looks it up.
-# Usage: scripts/update-pot.sh [output]   (default: po/farlander.pot)
+# the key under which the program looks it up. Then every catalog po/*.po is merged
+# with the new template, so new messages show up there untranslated.
+# Usage: scripts/update-pot.sh [output]
+#   (default: po/farlander.pot; with another output file the catalogs are left alone)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 input="$root/src/text/messages.inc"
@@ -70,3 +72,9 @@ if command -v msgfmt >/dev/null 2>&1; then
 fi
 mv "$tmp" "$output"
 trap - EXIT
+
+[ "$output" = "$root/po/farlander.pot" ] || exit 0
+for catalog in "$root"/po/*.po; do
+    [ -e "$catalog" ] || continue
+    msgmerge --quiet --update --backup=none "$catalog" "$output"
+done

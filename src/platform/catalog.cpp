@@ -30,6 +30,13 @@ std::string chooseDirectory() {
         std::error_code error;
         const std::filesystem::path beside = std::filesystem::path(exeDir) / "locale";
         if (std::filesystem::is_directory(beside, error)) return beside.string();
+        // An installed tree moved elsewhere (or installed under another prefix than
+        // the build was made for): <prefix>/bin/farlander beside <prefix>/share/locale.
+        const std::filesystem::path shared = std::filesystem::path(exeDir).parent_path() / "share" / "locale";
+        for (const auto& language : std::filesystem::directory_iterator(shared, error)) {
+            if (std::filesystem::is_regular_file(language.path() / "LC_MESSAGES" / "farlander.mo", error))
+                return shared.string();
+        }
     }
     return FARLANDER_LOCALEDIR;
 }

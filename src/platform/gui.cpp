@@ -10,6 +10,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLayout>
 #include <QMenuBar>
@@ -25,10 +26,12 @@
 #include <chrono>
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "platform/desktop.h"
 #include "platform/gui_internal.h"
+#include "platform/paths.h"
 
 #include <QTimer>
 
@@ -93,6 +96,20 @@ QtMessageHandler previousMessageHandler = nullptr;
 void filterToolkitMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (text.startsWith(QLatin1String("This plugin does not support propagateSizeHints"))) return;
     if (previousMessageHandler) previousMessageHandler(type, context, text);
+}
+
+// The program icon when the icon theme has none: the installed one (under the prefix
+// the program was built for, or the one its executable sits in), else the source tree's.
+QString programIconFile() {
+    const std::string exeDir = executableDirectory();
+    for (const std::string& share :
+         {std::string(FARLANDER_DATADIR) + "/..", exeDir + "/../share", exeDir + "/../data"}) {
+        std::error_code error;
+        std::filesystem::path file =
+            std::filesystem::path(share) / "icons/hicolor/256x256/apps/farlander.png";
+        if (std::filesystem::is_regular_file(file, error)) return QString::fromStdString(file.string());
+    }
+    return {};
 }
 
 const Qt::CursorShape cursorShapes[] = {Qt::ArrowCursor, Qt::PointingHandCursor, Qt::BusyCursor};
@@ -161,6 +178,7 @@ bool guiInit() {
         if (QGuiApplication::platformName() == QLatin1String("offscreen") && !previousMessageHandler)
             previousMessageHandler = qInstallMessageHandler(filterToolkitMessages);
     }
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("farlander"), QIcon(programIconFile())));
     QApplication::setQuitOnLastWindowClosed(false);
     s.ready = true;
     std::lock_guard lock(s.crossMutex);

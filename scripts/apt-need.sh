@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the named Debian packages that are missing (as root, else through sudo).
+# Usage: scripts/apt-need.sh PACKAGE...
+set -euo pipefail
+
+missing=()
+for p in "$@"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=""
+[[ $(id -u) -eq 0 ]] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
