@@ -73,8 +73,7 @@ TEST(CliArgs, TemplateAndLinuxForms) {
     };
     for (const auto& c : cases) {
         std::string label;
-        for (const auto& w : c.words)
-            label += "[" + w.substr(0, 40) + "]";
+        for (const auto& w : c.words) label.append("[").append(w, 0, 40).append("]");
         ArgsOutcome got = runArgs(c.words);
         EXPECT_EQ(got.code, c.code) << label;
         EXPECT_EQ(got.start, c.start) << label;

@@ -67,8 +67,10 @@ int countColour(uint32_t colour, int x0, int y0, int x1, int y1) {
 
 std::vector<GadgetSpec> nineGadgets() {
     std::vector<GadgetSpec> gadgets(GAD_COUNT);
-    for (int i = 0; i < GAD_COUNT; ++i)
-        gadgets[i] = GadgetSpec{i * 50, 2, 48, 20, "B" + std::to_string(i), i == GAD_FORWARD, 0};
+    for (int i = 0; i < GAD_COUNT; ++i) {
+        const char label[] = {'B', static_cast<char>('0' + i), '\0'};
+        gadgets[i] = GadgetSpec{i * 50, 2, 48, 20, label, i == GAD_FORWARD, 0};
+    }
     gadgets[GAD_URL] = GadgetSpec{300, 2, 200, 20, "", false, 12};
     gadgets[GAD_SCROLLER] = GadgetSpec{620, 30, 18, 340, "", false, 0};
     gadgets[GAD_STATUS] = GadgetSpec{0, 376, 640, 22, "", false, 0};

@@ -69,8 +69,10 @@ std::string summary(const Settings& s) {
     auto num = [](auto v) { return std::to_string(v); };
     auto list = [](const auto& values, auto text) {
         std::string joined;
-        for (const auto& v : values)
-            joined += (joined.empty() ? "" : ",") + text(v);
+        for (const auto& v : values) {
+            if (!joined.empty()) joined += ',';
+            joined += text(v);
+        }
         return joined;
     };
     const LoadedPrefs& l = loadedPrefs;

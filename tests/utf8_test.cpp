@@ -37,7 +37,7 @@ std::string referenceTranslate(const std::string& in, bool keepTabs) {
     };
     std::string out;
     size_t column = 0;
-    auto write = [&](const std::string& s) {
+    auto write = [&](std::string_view s) {
         out += s;
         column = s.back() == '\n' ? 0 : column + s.size();
     };
@@ -70,7 +70,7 @@ std::string referenceTranslate(const std::string& in, bool keepTabs) {
         } else if (b >= 0xE0 && b <= 0xEF && cont(i + 1) && cont(i + 2)) {
             const unsigned char c1 = byteAt(i + 1);
             const unsigned char c2 = byteAt(i + 2);
-            std::string s = dot;
+            std::string_view s = dot;
             if (b == 0xE2 && c1 == 0x80) {
                 if (c2 == 0xA6) s = "...";
                 if (c2 == 0x9C || c2 == 0x9D) s = "\"";
