@@ -52,8 +52,7 @@ struct HelpPlacement {
 // event), so this also moves the viewer to another screen. A document that cannot be
 // read gives HELP_EVENT_FAILED (no window); otherwise HELP_EVENT_ACTIVE follows.
 // False (and no event) only without the GUI (guiInit).
-bool helpOpen(const std::string& path, const HelpPlacement& placement, const TaskHandle& task,
-              uint32_t mask);
+bool helpOpen(const std::string& path, const HelpPlacement& placement, const TaskHandle& task, uint32_t mask);
 // Takes the oldest queued event; false when there is none.
 bool helpGetEvent(HelpEvent& event);
 // Brings the window to the front at the top of the document (the main page), as a

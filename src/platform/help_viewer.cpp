@@ -172,7 +172,8 @@ void prepareDocument(const QString& markdown, const QFont& font, HelpDocument& d
         format.setAnchor(true);
         format.setAnchorNames({anchor});
         cursor.mergeCharFormat(format);
-        document.sections.push_back(HelpSection{level, block.text().trimmed().toStdString(), anchor.toStdString()});
+        document.sections.push_back(
+            HelpSection{level, block.text().trimmed().toStdString(), anchor.toStdString()});
     }
     document.html = rich.toHtml();
 }
@@ -232,7 +233,8 @@ HelpWindow::HelpWindow(HelpDocument document) : document_(std::move(document)) {
     QObject::connect(closing, &QAction::triggered, this, &QWidget::close);
     addAction(closing);
 
-    QObject::connect(browser_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) { openLink(url); });
+    QObject::connect(browser_, &QTextBrowser::anchorClicked, this,
+                     [this](const QUrl& url) { openLink(url); });
     browser_->setSource(document_.url, QTextDocument::HtmlResource);
 }
 
@@ -274,7 +276,8 @@ bool readDocument(const std::string& path, QString& markdown, int& code, std::st
     std::string bytes;
     if (size > HELP_DOCUMENT_LIMIT) {
         code = HELP_ERROR_TOO_LARGE;
-        text = path + ": the help document is larger than " + std::to_string(HELP_DOCUMENT_LIMIT >> 20) + " MiB";
+        text =
+            path + ": the help document is larger than " + std::to_string(HELP_DOCUMENT_LIMIT >> 20) + " MiB";
         return false;
     }
     if (size < 0 || !readWholeFile(path, bytes, static_cast<size_t>(HELP_DOCUMENT_LIMIT))) {
@@ -306,7 +309,8 @@ void placeWindow(HelpWindow& window, const HelpPlacement& placement) {
 
 }  // namespace
 
-bool helpOpen(const std::string& path, const HelpPlacement& placement, const TaskHandle& task, uint32_t mask) {
+bool helpOpen(const std::string& path, const HelpPlacement& placement, const TaskHandle& task,
+              uint32_t mask) {
     if (!guiReady()) return false;
     helpClose();
     HelpState& s = helpState();
@@ -412,7 +416,8 @@ std::vector<HelpSection> helpContents() {
     const auto& known = window->document().sections;
     for (int row = 0; row < list->count(); ++row) {
         std::string anchor = list->item(row)->data(Qt::UserRole).toString().toStdString();
-        auto it = std::find_if(known.begin(), known.end(), [&](const HelpSection& s) { return s.anchor == anchor; });
+        auto it = std::find_if(known.begin(), known.end(),
+                               [&](const HelpSection& s) { return s.anchor == anchor; });
         if (it != known.end()) sections.push_back(*it);
     }
     return sections;
