@@ -320,7 +320,15 @@ TEST_F(HelpTest, TheProgramClosingItReportsNothing) {
     ASSERT_TRUE(open(manual_));
     EXPECT_EQ(eventKinds(), std::vector<int>{HELP_EVENT_ACTIVE});
     EXPECT_TRUE(helpIsOpen());
-    // Left open: the GUI's clean-up must close it before the application goes.
+}
+
+TEST_F(HelpTest, ClosesWithTheGui) {
+    ASSERT_TRUE(open(manual_));
+    guiCleanUp();
+    EXPECT_FALSE(helpIsOpen());
+    EXPECT_EQ(helpWindowTitle(), "");  // the window itself is gone, not just hidden
+    EXPECT_EQ(eventKinds(), std::vector<int>{});
+    ASSERT_TRUE(guiInit());
 }
 
 TEST(HelpFindTest, SearchesTheFoldersInOrder) {
