@@ -31,6 +31,7 @@
 
 #include "platform/desktop.h"
 #include "platform/gui_internal.h"
+#include "platform/help.h"
 #include "platform/paths.h"
 
 #include <QTimer>
@@ -190,6 +191,7 @@ bool guiInit() {
 void guiCleanUp() {
     GuiState& s = guiState();
     if (!s.ready) return;
+    helpClose();  // the help window goes before the application, like every window
     destroyWindow();
     {
         std::lock_guard lock(s.crossMutex);
