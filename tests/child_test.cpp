@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "net/child.h"
 #include "net/exchange.h"
+#include "platform/files.h"
 #include "platform/socket.h"
 #include "platform/task.h"
 #include "settings/settings.h"
@@ -243,6 +245,8 @@ TEST_P(ChildStop, EndsWithUserStop) {
                 connection.writeSlowly("20 application/octet-stream\r\n" + testBinary(30 * 1000 * 1000, 2),
                                        65536, 20);
             });
+            // The user chose to overwrite a file that is already there.
+            std::ofstream(saved, std::ios::binary) << "the old file";
             ASSERT_TRUE(start(local("gemini", tls->port(), "/big")));
             ASSERT_NE(waitChild(childSignals().download), 0u);
             ASSERT_TRUE(childAnswerDownload(saved));
@@ -265,7 +269,14 @@ TEST_P(ChildStop, EndsWithUserStop) {
     EXPECT_EQ(childBreakCount(), 1u);
     EXPECT_EQ(currentStatus(), "Stopped");
     if (GetParam() == STOP_PROGRESS) {
-        EXPECT_LT(fs::file_size(saved), 30u * 1000 * 1000);
+        // A stopped download leaves the old file whole and no part of the new one.
+        std::string kept;
+        EXPECT_TRUE(readWholeFile(saved, kept));
+        EXPECT_EQ(kept, "the old file");
+        for (const auto& entry : fs::directory_iterator(fs::temp_directory_path()))
+            EXPECT_EQ(entry.path().filename().string().rfind("farlander-child-slow.bin.", 0),
+                      std::string::npos)
+                << entry.path();
         fs::remove(saved);
     }
     if (GetParam() == STOP_LOOKUP) {

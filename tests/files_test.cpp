@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -48,11 +50,80 @@ TEST_F(FilesTest, FailedWriteKeepsTheOldFile) {
     EXPECT_EQ(text, "old\n");
 }
 
-TEST_F(FilesTest, PrivateModeIsSetBeforeData) {
-    std::string path = dir + "/host $.key";
-    ASSERT_TRUE(writeFileAtomic(path, "secret", 0600));
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
+// The permission bits of a file, 0 when it is missing.
+unsigned modeOf(const std::string& path) {
+    std::error_code error;
+    return static_cast<unsigned>(fs::status(path, error).permissions() & fs::perms::mask);
+}
+
+TEST_F(FilesTest, NewFilesArePrivateAndOldFilesKeepTheirMode) {
+    const std::string path = dir + "/visited.txt";
+    ASSERT_TRUE(writeFileAtomic(path, "one\n"));
+    EXPECT_EQ(modeOf(path), 0600u) << "a new file is the owner's only";
+    fs::permissions(path, static_cast<fs::perms>(0640));
+    ASSERT_TRUE(writeFileAtomic(path, "two\n"));
+    EXPECT_EQ(modeOf(path), 0640u) << "the user's chmod stays";
+    // A private key is 0600 whatever the old file had.
+    ASSERT_TRUE(writeFileAtomic(path, "secret", 0600, true));
+    EXPECT_EQ(modeOf(path), 0600u);
+
+    // Written through a symbolic link: the link stays, its target changes.
+    const std::string target = dir + "/real.txt", link = dir + "/link.txt";
+    ASSERT_TRUE(writeFileAtomic(target, "old"));
+    fs::create_symlink(target, link);
+    ASSERT_TRUE(writeFileAtomic(link, "new"));
+    EXPECT_TRUE(fs::is_symlink(link));
+    std::string text;
+    ASSERT_TRUE(readWholeFile(target, text));
+    EXPECT_EQ(text, "new");
+}
+
+TEST_F(FilesTest, PendingFileReplacesOnlyOnCommit) {
+    const std::string path = dir + "/download.bin";
+    ASSERT_TRUE(writeFileAtomic(path, "old file", 0644));
+    std::string text;
+    const std::string big(200000, 'b');
+    for (bool commit : {false, true}) {
+        PendingFile file;
+        ASSERT_TRUE(pendingFileOpen(file, path));
+        ASSERT_TRUE(pendingFileWrite(file, "new ", 4));
+        ASSERT_TRUE(pendingFileWrite(file, big.data(), big.size()));
+        ASSERT_TRUE(readWholeFile(path, text));
+        EXPECT_EQ(text, "old file") << "nothing shows before the commit";
+        if (commit) {
+            EXPECT_TRUE(pendingFileCommit(file));
+        }
+    }
+    ASSERT_TRUE(readWholeFile(path, text));
+    EXPECT_EQ(text, "new " + big);
+    EXPECT_EQ(modeOf(path), 0644u);
+    int entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir))
+        entries++;
+    EXPECT_EQ(entries, 1) << "no temporary file is left";
+    // A folder that takes no file, and a device, which is written in place.
+    PendingFile nowhere;
+    EXPECT_FALSE(pendingFileOpen(nowhere, dir + "/missing/x"));
+    PendingFile device;
+    ASSERT_TRUE(pendingFileOpen(device, "/dev/null"));
+    EXPECT_TRUE(pendingFileWrite(device, "x", 1));
+    EXPECT_TRUE(pendingFileCommit(device));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+TEST_F(FilesTest, LeftoversOfAnInterruptedWriteGo) {
+    for (const char* name : {"Farlander.prefs.tmp-0123abcd", "bookmarks.txt.tmp-ffffffff", "keep.tmp-12",
+                             "keep.tmp-0123abcdx", "bookmarks.txt"})
+        ASSERT_TRUE(writeFileAtomic(dir + "/" + name, "x"));
+    EXPECT_EQ(removeLeftoverTemporaries(dir), 2);
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir))
+        left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"bookmarks.txt", "keep.tmp-0123abcdx", "keep.tmp-12"}));
+    fs::permissions(dir, static_cast<fs::perms>(0755));
+    EXPECT_TRUE(makeFolderPrivate(dir));
+    EXPECT_EQ(modeOf(dir), 0700u);
 }
 
 TEST_F(FilesTest, ReadRefusesWhatIsNotAPlainFileWithinTheLimit) {

@@ -18,7 +18,6 @@
 #include <utility>
 #include <vector>
 
-
 #include "platform/files.h"
 
 #include "support/private_home.h"
@@ -47,9 +46,7 @@ class IdentityTest : public testing::Test {
         ASSERT_EQ(identityDirectory(), directory);
         freeIdentities();
     }
-    void TearDown() override {
-        freeIdentities();
-    }
+    void TearDown() override { freeIdentities(); }
 
     // The listed records as "host|scope".
     static Strings listed() {
@@ -109,6 +106,32 @@ TEST_F(IdentityTest, CreatedCertificateIsTheFixedSelfSignedKind) {
     loadIdentities();
     ASSERT_NE(findIdentity("host", "/some/page"), nullptr);
     EXPECT_EQ(findIdentity("host", "/some/page")->keyPath, keyPath);
+}
+
+TEST_F(IdentityTest, CommonNameIsTheTypedTextUpTo64Characters) {
+    const std::string e40 = [] {
+        std::string s;
+        for (int i = 0; i < 40; ++i)
+            s += "\xC3\xA9";
+        return s;
+    }();
+    const struct {
+        std::string name;
+        bool made;
+    } cases[] = {
+        {"Jos\xC3\xA9", true}, {e40, true}, {std::string(64, 'a'), true}, {std::string(65, 'a'), false}};
+    ASSERT_TRUE(makeDirectories(directory, 0700));
+    for (const auto& c : cases) {
+        ASSERT_EQ(makeCertificate(c.name.c_str(), "cn $"), c.made) << c.name;
+        if (!c.made) continue;
+        auto certificate = readPem<X509>(directory + "/cn $.cert", PEM_read_bio_X509, X509_free);
+        ASSERT_TRUE(certificate);
+        const X509_NAME_ENTRY* entry = X509_NAME_get_entry(X509_get_subject_name(certificate.get()), 0);
+        const ASN1_STRING* data = X509_NAME_ENTRY_get_data(entry);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(data)),
+                              static_cast<size_t>(ASN1_STRING_length(data))),
+                  c.name);
+    }
 }
 
 TEST_F(IdentityTest, BaseNamesFromHostAndScope) {

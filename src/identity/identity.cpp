@@ -30,8 +30,8 @@ constexpr const char* CERT_SUFFIX = ".cert";
 constexpr const char* KEY_SUFFIX = ".key";
 constexpr size_t CERT_SUFFIX_LENGTH = 5;
 constexpr unsigned DIRECTORY_MODE = 0700;
-constexpr unsigned CERT_FILE_MODE = 0644;
-constexpr unsigned KEY_FILE_MODE = 0600;
+constexpr unsigned CERT_FILE_MODE = 0600;  // a new certificate; an existing file keeps its mode
+constexpr unsigned KEY_FILE_MODE = 0600;   // always, whatever the file had
 constexpr const char* VALID_FROM = "19780101000000Z";
 constexpr const char* VALID_UNTIL = "20991231235959Z";
 
@@ -101,11 +101,11 @@ bool setSerial(X509* certificate) {
 }
 
 // Writes what bio holds to path through a temporary file.
-bool writeBio(BIO* bio, const std::string& path, unsigned mode) {
+bool writeBio(BIO* bio, const std::string& path, unsigned mode, bool forceMode) {
     BUF_MEM* memory = nullptr;
     BIO_get_mem_ptr(bio, &memory);
     if (memory == nullptr || memory->length == 0) return false;
-    return writeFileAtomic(path, std::string_view(memory->data, memory->length), mode);
+    return writeFileAtomic(path, std::string_view(memory->data, memory->length), mode, forceMode);
 }
 
 }  // namespace
@@ -204,7 +204,8 @@ bool makeCertificate(const char* commonName, const char* baseName) {
         if (!certificate || !setSerial(certificate.get())) return false;
         X509_NAME* subject = X509_get_subject_name(certificate.get());
         if (subject == nullptr ||
-            X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC,
+            // The name as typed: UTF-8, at most 64 characters (not bytes).
+            X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
                                        reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0) != 1 ||
             X509_set_issuer_name(certificate.get(), subject) != 1) {
             return false;
@@ -218,7 +219,7 @@ bool makeCertificate(const char* commonName, const char* baseName) {
 
         BioPtr certText(BIO_new(BIO_s_mem()));
         if (!certText || PEM_write_bio_X509(certText.get(), certificate.get()) != 1 ||
-            !writeBio(certText.get(), identityFile(baseName, CERT_SUFFIX), CERT_FILE_MODE)) {
+            !writeBio(certText.get(), identityFile(baseName, CERT_SUFFIX), CERT_FILE_MODE, false)) {
             return false;
         }
         // Secure memory is wiped when it is freed.
@@ -226,7 +227,7 @@ bool makeCertificate(const char* commonName, const char* baseName) {
         return keyText &&
                PEM_write_bio_PrivateKey(keyText.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) ==
                    1 &&
-               writeBio(keyText.get(), identityFile(baseName, KEY_SUFFIX), KEY_FILE_MODE);
+               writeBio(keyText.get(), identityFile(baseName, KEY_SUFFIX), KEY_FILE_MODE, true);
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -15,6 +15,7 @@
 #include "net/protocol.h"
 #include "net/tls.h"
 #include "page/stringlist.h"
+#include "platform/files.h"
 #include "platform/socket.h"
 #include "platform/task.h"
 #include "text/locale.h"
@@ -26,8 +27,6 @@ constexpr const char* USER_STOP = "User stop";
 
 // Gives up a lookup and connect that take longer than this together.
 constexpr int CONNECT_TIMEOUT_MS = NET_CONNECT_TIMEOUT_MS;
-// Output buffer of a download file.
-constexpr size_t DOWNLOAD_BUFFER_SIZE = 64 * 1024;
 
 bool stopped(const FetchExchange& exchange) {
     return exchange.stopRequested.load(std::memory_order_acquire);
@@ -115,16 +114,18 @@ bool sendBody(FetchExchange& exchange, int socket, const NetBuffer& body) {
     return true;
 }
 
-// Where a download's body bytes go: the file, through the chunked decoder when the
-// server framed the body.
+// Where a download's body bytes go: the file (which takes the place of the one the
+// user named only when the whole download arrived), through the chunked decoder when
+// the server framed the body.
 struct DownloadSink {
-    FileHandle file;
+    PendingFile file;
+    bool open = false;
     bool chunked = false;
     ChunkedDecoder decoder;
     bool framingBad = false;
 
     bool writeRaw(const char* bytes, size_t count) {
-        return count == 0 || std::fwrite(bytes, 1, count, file.get()) == count;
+        return count == 0 || pendingFileWrite(file, bytes, count);
     }
     // False on a short write (framingBad tells a broken chunked frame apart).
     bool write(const char* bytes, size_t count) {
@@ -199,13 +200,12 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
                         leftEarly = true;
                         break;
                     }
-                    download.file.reset(std::fopen(exchange.downloadName.c_str(), "wb"));
-                    if (!download.file) {
+                    download.open = pendingFileOpen(download.file, exchange.downloadName);
+                    if (!download.open) {
                         setFetchError(exchange.error, messageText(MSG_ERR_CREATE_FILE));
                         leftEarly = true;
                         break;
                     }
-                    std::setvbuf(download.file.get(), nullptr, _IOFBF, DOWNLOAD_BUFFER_SIZE);
                     if (headerLength > joined) headerLength = joined;
                     download.chunked =
                         isHttpScheme(request.scheme) && netHeaderIsChunked(headerBlock.get(), headerLength);
@@ -221,7 +221,7 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
                     headerBlock.reset();
                 }
             }
-        } else if (download.file) {
+        } else if (download.open) {
             if (!download.write(buffer.data(), n)) {
                 reportWriteFailure();
                 leftEarly = true;
@@ -248,12 +248,18 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
     }
     if (!leftEarly && count < 0 && end == END_NORMAL) end = END_RECEIVE_ERROR;
 
-    if (download.file) {
-        // A full disk may only show when the buffered tail goes out.
-        bool flushed = std::fflush(download.file.get()) == 0;
-        download.file.reset();
-        if (!flushed && exchange.error.errorKind == 0)
+    if (download.open) {
+        // Only a download that arrived whole replaces the file; a stopped or failed
+        // one leaves the old file as it was. A full disk may only show now, when the
+        // buffered tail goes out.
+        const bool whole = !leftEarly && count == 0 && end == END_NORMAL && exchange.error.errorKind == 0 &&
+                           !stopped(exchange);
+        if (!whole) {
+            pendingFileDiscard(download.file);
+        } else if (!pendingFileCommit(download.file)) {
             setFetchError(exchange.error, messageText(MSG_ERR_WRITE_FILE));
+        }
+        download.open = false;
     }
     exchange.downloadName.clear();
     exchange.downloadName.shrink_to_fit();
