@@ -14,7 +14,9 @@
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
+#include "platform/files.h"
 #include "platform/gui.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/task.h"
 #include "settings/prefs.h"
@@ -27,7 +29,7 @@
 #include "ui/ui.h"
 #include "view/view.h"
 
-const char* const VERSION_TAG = "$VER: Farlander " FARLANDER_VERSION " [OS4] (" FARLANDER_RELEASE_DATE ")";
+const char* const VERSION_TAG = "$VER: Farlander " FARLANDER_VERSION " [Linux] (" FARLANDER_RELEASE_DATE ")";
 
 int32_t startupScreenChoice = -1;
 
@@ -68,6 +70,14 @@ const char* keywordValue(const char* arg, std::string_view keyword) {
 }
 
 bool started = false;  // something was opened that cleanUp must close
+
+// What a write cut short by a crash or a power cut left behind goes, and the folder
+// of the private keys is the owner's only, whoever made it.
+void tidyPrefsFolders() {
+    removeLeftoverTemporaries(prefsDirectory());
+    removeLeftoverTemporaries(identityDirectory());
+    makeFolderPrivate(identityDirectory());
+}
 
 std::string& restartAddress() {
     static std::string address;
@@ -247,6 +257,7 @@ int appMain(int argc, const char* const* argv) {
     if (args != ARGS_CONTINUE) return args;
 
     started = true;
+    tidyPrefsFolders();
     prefsLoad();
     cacheInit();
     historyInit();
