@@ -14,6 +14,7 @@
 #include "support/tls_server.h"
 
 #include <filesystem>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -73,7 +74,8 @@ TEST(CliArgs, TemplateAndLinuxForms) {
     };
     for (const auto& c : cases) {
         std::string label;
-        for (const auto& w : c.words) label.append("[").append(w, 0, 40).append("]");
+        for (const auto& w : c.words)
+            label.append("[").append(w, 0, 40).append("]");
         ArgsOutcome got = runArgs(c.words);
         EXPECT_EQ(got.code, c.code) << label;
         EXPECT_EQ(got.start, c.start) << label;
@@ -89,7 +91,7 @@ TEST(CliArgs, HelpAndVersionGoToStandardOutput) {
     ArgsOutcome version = runArgs({"--version"});
     EXPECT_EQ(version.code, RETURN_OK);
     EXPECT_EQ(version.out, "Farlander 0.11 (18.02.2024)\n");
-    EXPECT_STREQ(VERSION_TAG, "$VER: Farlander 0.11 [OS4] (18.02.2024)");
+    EXPECT_STREQ(VERSION_TAG, "$VER: Farlander 0.11 [Linux] (18.02.2024)");
 }
 
 TEST(Program, ExitCodesAndMessages) {
@@ -115,12 +117,30 @@ TEST(Program, ExitCodesAndMessages) {
 }
 
 TEST(Program, WithoutADisplayItSaysSo) {
-    ProgramResult r = runProgram({FARLANDER_BINARY}, {{"FARLANDER_HOME", testing::TempDir()},
-                                                      {"QT_QPA_PLATFORM", ""},
-                                                      {"DISPLAY", ""},
-                                                      {"WAYLAND_DISPLAY", ""}});
-    EXPECT_EQ(r.exitCode, 20);
-    EXPECT_EQ(r.err, "Could not open: display\n");
+    fs::path home = fs::path(testing::TempDir()) / "farlander-no-display";
+    fs::remove_all(home);
+    fs::create_directories(home / "prefs" / "identities");
+    fs::permissions(home / "prefs" / "identities", static_cast<fs::perms>(0755));
+    // None, one that nobody serves, one that cannot be a display, a toolkit that is not there.
+    const std::vector<std::pair<std::string, std::string>> displays[] = {
+        {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
+        {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ":987"}, {"WAYLAND_DISPLAY", ""}},
+        {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", "no display"}, {"WAYLAND_DISPLAY", ""}},
+        {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", "127.0.0.1:987"}, {"WAYLAND_DISPLAY", ""}},
+        {{"QT_QPA_PLATFORM", "nosuchplatform"}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}},
+    };
+    for (auto environment : displays) {
+        // What an interrupted write left behind is gone after any start.
+        std::ofstream(home / "prefs" / "bookmarks.txt.tmp-0123abcd") << "half";
+        environment.emplace_back("FARLANDER_HOME", home.string());
+        ProgramResult r = runProgram({FARLANDER_BINARY}, environment);
+        EXPECT_EQ(r.exitCode, 20) << environment[1].second;
+        EXPECT_EQ(r.err, "Could not open: display\n") << environment[1].second;
+        EXPECT_FALSE(fs::exists(home / "prefs" / "bookmarks.txt.tmp-0123abcd"));
+    }
+    EXPECT_EQ(fs::status(home / "prefs" / "identities").permissions() & fs::perms::mask,
+              fs::perms::owner_all);
+    fs::remove_all(home);
 }
 
 TEST(Program, ShowsAPageAndQuitsOnABreakKeepingTheVisitedList) {

@@ -3,6 +3,8 @@
 // closes a dialog.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <array>
 #include <chrono>
 #include <functional>
@@ -259,11 +261,28 @@ TEST_F(GuiTest, MessagesRaiseTheSignal) {
     EXPECT_EQ(takeMessages().size(), 1u);
 
     // Size changes that pile up while the loop is busy come as one; moves keep the last.
-    for (int i = 0; i < 3; ++i) guiPostMessage(WindowMessage{WMSG_NEWSIZE});
+    for (int i = 0; i < 3; ++i)
+        guiPostMessage(WindowMessage{WMSG_NEWSIZE});
     guiPostMessage(WindowMessage{WMSG_MOUSEMOVE, 0, 0, 1, 1});
     guiPostMessage(WindowMessage{WMSG_MOUSEMOVE, 0, 0, 5, 6});
     guiPostMessage(WindowMessage{WMSG_NEWSIZE});
     EXPECT_EQ(takeMessages(), (std::vector<Fields>{msg(WMSG_NEWSIZE), msg(WMSG_MOUSEMOVE, 0, 0, 5, 6)}));
+}
+
+TEST_F(GuiTest, InputWindowShowsItsPromptInsideAndEscapeCancels) {
+    const std::string prompt =
+        "A long question from a capsule, long enough that a window manager might cut it?";
+    std::vector<std::string> shown;
+    guiAtNextDialog([&] {
+        shown = guiDialogTexts();
+        guiDialogKey(true);
+    });
+    std::string text = "unchanged";
+    EXPECT_FALSE(guiInput(InputSpec{prompt, "typed", 20, "OK", "Cancel"}, text));
+    EXPECT_EQ(text, "");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0], prompt) << "the title";
+    EXPECT_NE(std::find(shown.begin() + 1, shown.end(), prompt), shown.end()) << "and inside the window";
 }
 
 TEST_F(GuiTest, BreakClosesAnInputWindow) {

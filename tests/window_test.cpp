@@ -153,9 +153,12 @@ TEST(ShellLayout, NarrowOwnScreenHalvesMarginsButNotGaps) {
     in.cw = 8;
     in.ch = 16;
     in.gh = 14;
-    in.screenWidth = 84 * 8;
+    // Narrow is narrower than 85 columns of the page's text, whatever the "M" of the
+    // system font measures.
+    in.textCharWidth = 10;
+    in.screenWidth = 84 * 10;
     ShellLayout narrow = computeLayout(in);
-    in.screenWidth = 85 * 8;
+    in.screenWidth = 85 * 10;
     ShellLayout wide = computeLayout(in);
     EXPECT_EQ(wide.marginX, 8);
     EXPECT_EQ(narrow.marginX, 4);
@@ -165,6 +168,28 @@ TEST(ShellLayout, NarrowOwnScreenHalvesMarginsButNotGaps) {
     EXPECT_EQ(narrow.scrollerWidth, 16);
     EXPECT_EQ(wide.buttonHeight, 18);
     EXPECT_EQ(wide.rowHeight, 2 * 14 - (2 * 14 - 18) / 2);
+}
+
+TEST_F(WindowTest, GadgetsUseTheGadgetFont) {
+    // The toolbar, URL field and status line are drawn in the gadget font the layout
+    // was measured with, so the labels fit their buttons.
+    for (int id : {GAD_BACK, GAD_STOP, GAD_URL, GAD_STATUS})
+        EXPECT_EQ(guiGadgetFontHeight(id), shellLayout().gadgetHeight) << id;
+}
+
+TEST_F(WindowTest, ARestartKeepsTheDesktopWindowsSizeAndPlace) {
+    const int width = guiWindowWidth() + 57, height = guiWindowHeight() + 31;
+    guiResizeWindow(width, height);
+    ASSERT_TRUE(runUntil([&] { return guiWindowWidth() == width && guiWindowHeight() == height; }));
+    int left = 0, top = 0, w = 0, h = 0;
+    ASSERT_TRUE(guiWindowGeometry(left, top, w, h));
+    restartWindow();
+    EXPECT_EQ(guiWindowWidth(), width);
+    EXPECT_EQ(guiWindowHeight(), height);
+    int left2 = 0, top2 = 0;
+    ASSERT_TRUE(guiWindowGeometry(left2, top2, w, h));
+    EXPECT_EQ(left2, left);
+    EXPECT_EQ(top2, top);
 }
 
 TEST_F(WindowTest, SmallDesktopClampsTheWindow) {

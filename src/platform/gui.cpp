@@ -22,11 +22,16 @@
 #include <QThread>
 #include <QWheelEvent>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <chrono>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "platform/desktop.h"
@@ -94,6 +99,93 @@ QtMessageHandler previousMessageHandler = nullptr;
 
 // The offscreen platform warns whenever a window's size limits change; nothing is
 // wrong then, and the warning would bury everything else a test prints.
+// ---- reaching the display ----
+
+// A shared library's function, looked up at run time (the toolkit loads these
+// libraries itself; the program does not link them).
+template <typename Function>
+Function libraryFunction(void* library, const char* name) {
+    return library ? reinterpret_cast<Function>(::dlsym(library, name)) : nullptr;
+}
+
+struct LibraryCloser {
+    void operator()(void* library) const noexcept { ::dlclose(library); }
+};
+using Library = std::unique_ptr<void, LibraryCloser>;
+
+// 1 when an X server answers at $DISPLAY, 0 when none does, -1 when it cannot be told.
+int x11Reachable() {
+    Library xcb(::dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL));
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    auto connect = libraryFunction<Connect>(xcb.get(), "xcb_connect");
+    auto hasError = libraryFunction<HasError>(xcb.get(), "xcb_connection_has_error");
+    auto disconnect = libraryFunction<Disconnect>(xcb.get(), "xcb_disconnect");
+    if (!connect || !hasError || !disconnect) return -1;
+    void* connection = connect(nullptr, nullptr);
+    const bool ok = connection && hasError(connection) == 0;
+    if (connection) disconnect(connection);
+    return ok ? 1 : 0;
+}
+
+// The same for a Wayland compositor at $WAYLAND_DISPLAY.
+int waylandReachable() {
+    Library wayland(::dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL));
+    using Connect = void* (*)(const char*);
+    using Disconnect = void (*)(void*);
+    auto connect = libraryFunction<Connect>(wayland.get(), "wl_display_connect");
+    auto disconnect = libraryFunction<Disconnect>(wayland.get(), "wl_display_disconnect");
+    if (!connect || !disconnect) return -1;
+    void* display = connect(nullptr);
+    if (display) disconnect(display);
+    return display ? 1 : 0;
+}
+
+bool hasVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// Whether the toolkit can reach a display at all. The toolkit itself aborts the
+// process when it cannot, so the program asks first: a display named in the
+// environment must answer. Offscreen and other platforms chosen by name need none.
+bool displayReachable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const std::string chosen = platform ? platform : "";
+    const bool x11 = chosen.empty() || chosen.rfind("xcb", 0) == 0;
+    const bool wayland = chosen.empty() || chosen.rfind("wayland", 0) == 0;
+    if (!x11 && !wayland) return true;
+    bool reachable = false, unknown = false;
+    if (x11 && hasVariable("DISPLAY")) {
+        const int answer = x11Reachable();
+        reachable = reachable || answer == 1;
+        unknown = unknown || answer < 0;
+    }
+    if (wayland && hasVariable("WAYLAND_DISPLAY")) {
+        const int answer = waylandReachable();
+        reachable = reachable || answer == 1;
+        unknown = unknown || answer < 0;
+    }
+    return reachable || unknown;
+}
+
+// What to say, and that the program ends with 20, when the toolkit gives up while it
+// starts anyway (a platform plugin that will not load, say): it would abort.
+std::string unreachableNotice;
+QtMessageHandler startupPreviousHandler = nullptr;
+
+void startupMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", unreachableNotice.c_str());
+        std::fflush(stderr);
+        std::_Exit(20);
+    }
+    // The toolkit's own complaint about the display is the same news; one is enough.
+    if (type == QtWarningMsg || type == QtCriticalMsg) return;
+    if (startupPreviousHandler) startupPreviousHandler(type, context, text);
+}
+
 void filterToolkitMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (text.startsWith(QLatin1String("This plugin does not support propagateSizeHints"))) return;
     if (previousMessageHandler) previousMessageHandler(type, context, text);
@@ -164,17 +256,21 @@ QWidget* guiDialogParent() {
 
 // ---- application ----
 
-bool guiInit() {
+bool guiInit(const std::string& notice) {
     GuiState& s = guiState();
     if (s.ready) return true;
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
         if (QCoreApplication::instance()) return false;  // a non-GUI application exists
         if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
             return false;
+        if (!displayReachable()) return false;
         static int argc = 1;
         static char name[] = "farlander";
         static char* argv[] = {name, nullptr};
+        unreachableNotice = notice.empty() ? std::string("Could not open: display") : notice;
+        startupPreviousHandler = qInstallMessageHandler(startupMessages);
         s.app = std::make_unique<QApplication>(argc, argv);
+        qInstallMessageHandler(startupPreviousHandler);
         std::setlocale(LC_NUMERIC, "C");
         if (QGuiApplication::platformName() == QLatin1String("offscreen") && !previousMessageHandler)
             previousMessageHandler = qInstallMessageHandler(filterToolkitMessages);
@@ -584,6 +680,17 @@ void guiResizeWindow(int width, int height) {
     GuiState& s = guiState();
     if (!s.window || s.ownScreen) return;
     fitClientArea(width, height);
+}
+
+bool guiWindowGeometry(int& left, int& top, int& width, int& height) {
+    GuiState& s = guiState();
+    if (!s.window || !s.canvas) return false;
+    const QPoint position = s.window->pos();
+    left = position.x();
+    top = position.y();
+    width = s.canvas->width();
+    height = s.canvas->height();
+    return true;
 }
 
 // ---- the raster ----

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,10 @@
 // ---- application ----
 
 // Creates the application object. False (and nothing created) when no display can be
-// reached: no platform plugin chosen and neither an X nor a Wayland display.
-bool guiInit();
+// reached: no platform plugin chosen and neither an X nor a Wayland display, or the
+// display named in the environment does not answer. Should the toolkit still give up
+// while it starts (it would abort), notice is printed and the process ends with 20.
+bool guiInit(const std::string& notice = {});
 // Destroys the application object (closing the window first). Safe without guiInit.
 void guiCleanUp();
 bool guiReady();
@@ -95,6 +98,9 @@ int guiWindowWidth();
 int guiWindowHeight();
 // Resizes the client area (desktop window), as if the user had dragged it.
 void guiResizeWindow(int width, int height);
+// Where the desktop window is now: its position on the screen (the frame's top-left)
+// and the client area's size. False when no window is open.
+bool guiWindowGeometry(int& left, int& top, int& width, int& height);
 
 // ---- the raster ----
 // The raster exists from guiRasterResize (guiOpenWindow makes it the client area's
@@ -142,9 +148,10 @@ struct GadgetSpec {
     bool disabled = false;
     int maxChars = 0;  // URL field
 };
-// Replaces the gadgets of the open window with these nine (in GadgetId order); the
-// URL field keeps its text and the status line its text.
-void guiCreateGadgets(const std::vector<GadgetSpec>& gadgets, int fontHeight);
+// Replaces the gadgets of the open window with these nine (in GadgetId order), drawn
+// in the font (a guiFontOpen handle; 0: the desktop font); the URL field keeps its
+// text and the status line its text.
+void guiCreateGadgets(const std::vector<GadgetSpec>& gadgets, int font);
 void guiFreeGadgets();
 void guiGadgetEnable(int id, bool enabled);
 bool guiGadgetEnabled(int id);
@@ -154,6 +161,12 @@ std::string guiGadgetText(int id);
 GadgetSpec guiGadgetGeometry(int id);
 void guiUrlFieldSetText(const std::string& text);
 void guiUrlFieldActivate();
+// The text view takes the keyboard focus (from the URL field, say).
+void guiFocusPage();
+// Whether the text view has the keyboard focus.
+bool guiPageHasFocus();
+// The line height of the font a gadget is drawn in (0 when it does not exist).
+int guiGadgetFontHeight(int id);
 void guiScrollerSet(int top, int visible, int total);
 void guiScrollerGet(int& top, int& visible, int& total);
 // Any thread: shows the text in the status line (the GUI thread does it soon after).
@@ -162,11 +175,11 @@ void guiSetStatusText(const std::string& text);
 // ---- the menu strip ----
 struct MenuEntry {
     int menu = 0;
-    int item = -1;  // -1: the menu's title
-    int sub = -1;   // -1: no sub-item
+    int item = -1;      // -1: the menu's title
+    int sub = -1;       // -1: no sub-item
     std::string label;  // UTF-8; empty with separator
     bool separator = false;
-    char key = 0;       // shortcut with Ctrl, 0 for none
+    char key = 0;  // shortcut with Ctrl, 0 for none
     bool checkable = false;
     int radioGroup = 0;  // entries with the same non-zero group exclude each other
     bool checked = false;
@@ -192,16 +205,16 @@ int guiPointer();
 
 // ---- window messages ----
 enum WindowMessageKind {
-    WMSG_NEWSIZE = 1,     // the client area changed size
-    WMSG_REFRESH,         // damage only (the raster repaints itself)
-    WMSG_MOUSEBUTTONS,    // code SELECTDOWN / SELECTUP, x, y
-    WMSG_MOUSEMOVE,       // x, y; from the scroller: gadget 7 and value = its top
-    WMSG_GADGETUP,        // gadget id
-    WMSG_MENUPICK,        // code = menu code
+    WMSG_NEWSIZE = 1,   // the client area changed size
+    WMSG_REFRESH,       // damage only (the raster repaints itself)
+    WMSG_MOUSEBUTTONS,  // code SELECTDOWN / SELECTUP, x, y
+    WMSG_MOUSEMOVE,     // x, y; from the scroller: gadget 7 and value = its top
+    WMSG_GADGETUP,      // gadget id
+    WMSG_MENUPICK,      // code = menu code
     WMSG_CLOSEWINDOW,
-    WMSG_RAWKEY,          // code: KEY_UP 76, KEY_DOWN 77, KEY_RIGHT 78, KEY_LEFT 79; qualifier
-    WMSG_VANILLAKEY,      // code: 8 Backspace, 32 Space; qualifier
-    WMSG_WHEEL,           // value: vertical movement, > 0 toward the end of the page
+    WMSG_RAWKEY,      // code: KEY_UP 76, KEY_DOWN 77, KEY_RIGHT 78, KEY_LEFT 79; qualifier
+    WMSG_VANILLAKEY,  // code: 8 Backspace, 32 Space; qualifier
+    WMSG_WHEEL,       // value: vertical movement, > 0 toward the end of the page
 };
 inline constexpr int SELECTDOWN = 0x68;
 inline constexpr int SELECTUP = 0xE8;
@@ -267,6 +280,13 @@ void guiSimulateKey(int code, int qualifier);
 void guiSimulateWheel(int delta);
 // Clicks a button gadget (0-5).
 void guiSimulateButton(int id);
+// Runs action once inside the next modal dialog, as soon as it shows (to read it
+// and to answer it).
+void guiAtNextDialog(std::function<void()> action);
+// The texts the open modal dialog shows: its title, then every label and button.
+std::vector<std::string> guiDialogTexts();
+// Presses Escape (cancel) or Return (accept) in the open modal dialog.
+void guiDialogKey(bool escape);
 // Gives the URL field the focus, replaces its text by typing text (UTF-8) key by key
 // (the field's maximum length applies) and, when enter is set, presses Return.
 void guiSimulateUrlTyping(const std::string& text, bool enter);

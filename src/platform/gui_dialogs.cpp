@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -89,10 +90,17 @@ bool guiInput(const InputSpec& spec, std::string& text) {
     QDialog dialog(guiDialogParent());
     dialog.setWindowTitle(QString::fromUtf8(spec.title));
     auto* layout = new QVBoxLayout(&dialog);
+    // The prompt in the window too: a window manager may cut a long title or show none.
+    auto* prompt = new QLabel(QString::fromUtf8(spec.title), &dialog);
+    prompt->setTextFormat(Qt::PlainText);
+    prompt->setWordWrap(true);
+    layout->addWidget(prompt);
     auto* edit = new QLineEdit(&dialog);
     edit->setMaxLength(spec.maxChars > 0 ? spec.maxChars : 32767);
     edit->setText(QString::fromUtf8(spec.initialText));
     edit->setFixedWidth(guiInputFieldWidth(spec.title, spec.cancelLabel));
+    prompt->setFixedWidth(edit->width());
+    prompt->setVisible(!spec.title.empty());
     layout->addWidget(edit);
     auto* box = new QDialogButtonBox(&dialog);
     QPushButton* ok = spec.okLabel.empty()

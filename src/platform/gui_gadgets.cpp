@@ -153,12 +153,13 @@ void guiDestroyGadgets() {
         gadget.reset();
 }
 
-void guiCreateGadgets(const std::vector<GadgetSpec>& gadgets, int fontHeight) {
+void guiCreateGadgets(const std::vector<GadgetSpec>& gadgets, int fontHandle) {
     GuiState& s = guiState();
     guiDestroyGadgets();
     if (!s.canvas) return;
-    QFont font = QApplication::font();
-    if (fontHeight > 0) font.setPixelSize(fontHeight);
+    const bool known = fontHandle > 0 && static_cast<size_t>(fontHandle) <= s.fonts.size() &&
+                       s.fonts[static_cast<size_t>(fontHandle) - 1];
+    const QFont font = known ? *s.fonts[static_cast<size_t>(fontHandle) - 1] : QApplication::font();
     for (size_t i = 0; i < gadgets.size() && i < GAD_COUNT; ++i) {
         const GadgetSpec& spec = gadgets[i];
         std::unique_ptr<QWidget> widget = makeGadget(static_cast<int>(i), spec, s.canvas);
@@ -175,6 +176,11 @@ void guiCreateGadgets(const std::vector<GadgetSpec>& gadgets, int fontHeight) {
 
 void guiFreeGadgets() {
     guiDestroyGadgets();
+}
+
+int guiGadgetFontHeight(int id) {
+    QWidget* gadget = guiGadgetAs<QWidget>(id);
+    return gadget ? QFontMetrics(gadget->font()).height() : 0;
 }
 
 void guiGadgetEnable(int id, bool enabled) {
@@ -226,6 +232,15 @@ void guiUrlFieldActivate() {
         field->setFocus(Qt::OtherFocusReason);
         if (QWidget* window = field->window()) window->activateWindow();
     }
+}
+
+void guiFocusPage() {
+    if (QWidget* canvas = guiState().canvas) canvas->setFocus(Qt::OtherFocusReason);
+}
+
+bool guiPageHasFocus() {
+    QWidget* canvas = guiState().canvas;
+    return canvas && canvas->hasFocus();
 }
 
 void guiScrollerSet(int top, int visible, int total) {

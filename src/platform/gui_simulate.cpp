@@ -2,13 +2,19 @@
 // would deliver them to the widget under the pointer or with the focus.
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTimerEvent>
 #include <QWheelEvent>
 
 #include "platform/gui.h"
 #include "platform/gui_internal.h"
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -131,4 +137,55 @@ void guiSimulateScrollerDrag(int top) {
 
 void guiSimulateClose() {
     if (GuiWindow* window = guiState().window.get()) window->close();
+}
+
+namespace {
+
+// Polls for the next modal dialog and runs the action in it once.
+class DialogWatcher : public QObject {
+  public:
+    explicit DialogWatcher(std::function<void()> action) : action_(std::move(action)) {
+        timer_ = startTimer(5);
+    }
+
+  protected:
+    void timerEvent(QTimerEvent*) override {
+        if (!QApplication::activeModalWidget()) return;
+        killTimer(timer_);
+        std::function<void()> action = std::move(action_);
+        deleteLater();
+        if (action) action();
+    }
+
+  private:
+    std::function<void()> action_;
+    int timer_ = 0;
+};
+
+}  // namespace
+
+void guiAtNextDialog(std::function<void()> action) {
+    // Owned by the application; it deletes itself once it has run.
+    auto watcher = std::make_unique<DialogWatcher>(std::move(action));
+    watcher.release()->setParent(QCoreApplication::instance());
+}
+
+std::vector<std::string> guiDialogTexts() {
+    std::vector<std::string> texts;
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (!dialog) return texts;
+    texts.push_back(dialog->windowTitle().toStdString());
+    for (QLabel* label : dialog->findChildren<QLabel*>())
+        if (label->isVisible() && !label->text().isEmpty()) texts.push_back(label->text().toStdString());
+    for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
+        if (button->isVisible()) texts.push_back(button->text().toStdString());
+    return texts;
+}
+
+void guiDialogKey(bool escape) {
+    QWidget* dialog = QApplication::activeModalWidget();
+    if (!dialog) return;
+    QWidget* target = dialog->focusWidget() ? dialog->focusWidget() : dialog;
+    sendKey(target, escape ? Qt::Key_Escape : Qt::Key_Return, Qt::NoModifier,
+            escape ? QString() : QString("\r"));
 }

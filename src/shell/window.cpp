@@ -29,6 +29,9 @@ struct ShellState {
     int fixedFont = 0, propFont = 0, gadgetFont = 0, systemFont = 0;
     int urlHandler = -1;  // -1 = not looked up yet
     uint32_t signalMask = 0;
+    // Where the user left the desktop window, for the next window of this run.
+    bool placed = false;
+    int32_t left = 0, top = 0, width = 0, height = 0;
 };
 
 ShellState shell;
@@ -70,6 +73,7 @@ LayoutInput layoutInput(bool ownScreen, int32_t screenWidth, int32_t screenHeigh
     in.ch = std::max(1, guiFontHeight(shell.systemFont));
     in.gh = std::max(1, guiFontHeight(shell.gadgetFont));
     in.mWidth = std::max(1, width(shell.gadgetFont, "M"));
+    in.textCharWidth = viewMetrics().charWidth;
     for (int i = 0; i < 6 && i < static_cast<int>(shell.buttonLabels.size()); ++i)
         in.buttonTextWidth[i] = width(shell.gadgetFont, shell.buttonLabels[i]);
     return in;
@@ -209,7 +213,8 @@ ShellLayout computeLayout(const LayoutInput& in) {
     l.urlTop = l.rowHeight + (2 * in.gh - l.buttonHeight) / 2;
     l.scrollerWidth = in.cw * 2;
     l.statusRowHeight = 2 * in.gh;
-    if (in.ownScreen && in.screenWidth < 85 * std::max(1, in.cw)) {
+    // A screen narrower than 85 columns of the page's text halves the margins.
+    if (in.ownScreen && in.screenWidth < 85 * std::max(1, in.textCharWidth)) {
         l.leftMargin /= 2;
         l.rightMargin /= 2;
         l.marginX /= 2;
@@ -277,7 +282,7 @@ void desktopWindowSize(const LayoutInput& in, int32_t& w, int32_t& h) {
 }
 
 bool winInit(int32_t screenChoice) {
-    if (!guiReady() && !guiInit()) return false;
+    if (!guiReady() && !guiInit(std::string(text(MSG_ERR_COULD_NOT_OPEN)) + ": display")) return false;
     prefsMerge(screenChoice);
     if (!shell.signalMask) {
         int bit = taskAllocSignal();
@@ -344,12 +349,19 @@ bool winStart() {
     } else {
         int32_t w = 0, h = 0;
         desktopWindowSize(in, w, h);
-        spec.width = std::max(1, std::min(w, std::max(1, screenW)));
-        spec.height = std::max(1, std::min(h, std::max(1, screenH)));
         // Half and one and a half times the height of a title bar, as a window
-        // manager would place it.
+        // manager would place it; a window reopened in the same run (a new theme,
+        // font or mode) comes back where the user left it, at the size they gave it.
         spec.left = in.gh / 2;
         spec.top = in.gh * 3 / 2;
+        if (shell.placed) {
+            w = shell.width;
+            h = shell.height;
+            spec.left = shell.left;
+            spec.top = shell.top;
+        }
+        spec.width = std::max(1, std::min(w, std::max(1, screenW)));
+        spec.height = std::max(1, std::min(h, std::max(1, screenH)));
         spec.minWidth = shell.layout.minWidth;
         spec.minHeight = shell.layout.minHeight;
     }
@@ -385,7 +397,7 @@ bool winStart() {
 void createGadgets() {
     if (!shell.open) return;
     std::vector<GadgetSpec> specs = gadgetSpecs(shell.layout, shell.buttonLabels);
-    guiCreateGadgets(specs, shell.layout.gadgetHeight);
+    guiCreateGadgets(specs, shell.gadgetFont);
     guiScrollerSet(0, viewMetrics().rows, 0);
 }
 
@@ -417,6 +429,7 @@ void winStop() {
         themePensRelease();
         return;
     }
+    if (!shell.ownScreen) shell.placed = guiWindowGeometry(shell.left, shell.top, shell.width, shell.height);
     // Nothing may draw into a window that is gone.
     installBackend(false, windowDialogs);
     guiClearMenu();
@@ -428,6 +441,7 @@ void winStop() {
 
 void winCleanUp() {
     winStop();
+    shell.placed = false;
     closeFonts();
     viewSetFonts(0, 0);
     if (shell.signalMask) {

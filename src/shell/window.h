@@ -21,6 +21,7 @@ struct LayoutInput {
     int32_t screenWidth = 0;  // the screen (own) or the desktop's primary monitor
     int32_t screenHeight = 0;
     int32_t cw = 8, ch = 16;          // the default text font's character width and height
+    int32_t textCharWidth = 8;        // the text view's character width (its charWidth)
     int32_t gh = 16;                  // the gadget font's height
     int32_t mWidth = 8;               // width of "M" in the gadget font
     int32_t buttonTextWidth[6] = {};  // widths of the six button labels in the gadget font
