@@ -88,6 +88,8 @@ TEST_F(UrlResolve, GopherItems) {
         {'i', 70, "", "gopher://h", LINK_FETCH},  // no type part for an empty selector
         {'1', 70, "//x/y", "gopher://x/y", LINK_FETCH},
         {'1', 70, "gemini://g", "gemini://g/", LINK_FETCH},
+        // "%" as "%25", so that decoding the address gives the selector back.
+        {'0', 70, "/100% sure", "gopher://h/0/100%25%20sure", LINK_FETCH},
         {'1', 70, "mailto:m", "gopher://h/1mailto:m", LINK_FETCH},
         {'\0', 70, "/raw x", "gopher://h/raw x", LINK_UNSUPPORTED},
     };

@@ -26,14 +26,20 @@ const struct {
     {"host:1966/a", SCHEME_GEMINI, "host", 1966, "/a", "gemini://host:1966/a", 0},
     {"gemini://host:1965/", SCHEME_GEMINI, "host", 1965, "/", "gemini://host:1965/", 0},
     {"gopher://host", SCHEME_GOPHER, "host", 70, "", "gopher://host", '1'},
-    {"gopher://host/0/a%09b%41", SCHEME_GOPHER, "host", 70, "/a\tb%41", "gopher://host/0/a%09b%41", '0'},
+    {"gopher://host/0/a%09b%41", SCHEME_GOPHER, "host", 70, "/a\tbA", "gopher://host/0/a%09b%41", '0'},
+    // Every escape of a selector is decoded: typed UTF-8 reaches the server as its bytes.
+    {"gopher://h/7/s%09w%c3%b6rld%25", SCHEME_GOPHER, "h", 70, "/s\tw\xC3\xB6rld%",
+     "gopher://h/7/s%09w%c3%b6rld%25", '7'},
     {"finger://host/user", SCHEME_FINGER, "host", 79, "/user", "finger://host/user", 0},
     {"gemini://host/search?x y/z", SCHEME_GEMINI, "host", 1965, "/search?x%20y%2fz",
      "gemini://host/search?x%20y%2fz", 0},
     {"gemini://Me@Host:1966/x", SCHEME_GEMINI, "host", 1966, "/x", "gemini://Me@host:1966/x", 0},
     {"gemini://host/p?q#x", SCHEME_GEMINI, "host", 1965, "/p?q%23x", "gemini://host/p?q%23x", 0},
     {"gemini://host/a/b/../c/./d", SCHEME_GEMINI, "host", 1965, "/a/c/d", "gemini://host/a/c/d", 0},
-    {"Gemini://host", SCHEME_GEMINI, "gemini:", 1965, "//host", "gemini://gemini://host", 0},
+    // A scheme in any case is the scheme, written in lower case.
+    {"Gemini://host", SCHEME_GEMINI, "host", 1965, "/", "gemini://host/", 0},
+    {"GOPHER://H/1/x", SCHEME_GOPHER, "h", 70, "/x", "gopher://h/1/x", '1'},
+    {"MAILTO:me@h", SCHEME_MAILTO, "h", 25, "/", "mailto:me@h/", 0},
     {"spartan://me@host:301/x#frag", SCHEME_SPARTAN, "host", 301, "/x", "spartan://host:301/x", 0},
     {"nex://n/dir/", SCHEME_NEX, "n", 1900, "/dir/", "nex://n/dir/", 0},
     {"mailto:someone@example.com", SCHEME_MAILTO, "example.com", 25, "/", "mailto:someone@example.com/", 0},
@@ -198,6 +204,18 @@ TEST(UrlHelpers, DecimalTextBufferBelongsToTheThread) {
     EXPECT_EQ(theirs, "70");
 }
 
+TEST(UrlHelpers, TypedTextKeepsItsEscapes) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/a%20b", "/a%20b"},          // an address as the field shows it
+        {"100%", "100%25"},            // a lone "%"
+        {"%zz %4", "%25zz %254"},      // not two hex digits
+        {"%C3%a9", "%C3%a9"},          // either case of hex
+        {"caf\xC3\xA9", "caf%c3%a9"},  // UTF-8 as typed
+    };
+    for (const auto& [typed, encoded] : cases)
+        EXPECT_EQ(encodeTyped(typed), encoded) << typed;
+}
+
 TEST(UrlHelpers, InPlaceQueryAndSelectorCoders) {
     std::string spaces;
     for (int i = 0; i < 83; ++i)
@@ -217,7 +235,8 @@ TEST(UrlHelpers, InPlaceQueryAndSelectorCoders) {
         {decode, "/a%20b", "/a b"},
         {decode, "%%20", "% "},
         {decode, "a%2", "a%2"},
-        {decode, "%41%2F", "%41%2F"},
+        {decode, "%41%2F", "A/"},
+        {decode, "%zz%4", "%zz%4"},
         // Only 255 characters are read: a "%20" across that edge is not decoded.
         {decode, x253 + "%20%20tail", x253 + "%2"},
     };

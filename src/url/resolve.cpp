@@ -19,6 +19,28 @@ LinkKind gopherTypeKind(char type) {
     return LINK_UNSUPPORTED;
 }
 
+// A Gopher selector as an address's path: spaces as "%20" and "%" as "%25", so that
+// decoding the address gives the selector back byte for byte. At most PATH_MAX_LEN
+// characters are read and written; an escape that would pass that is left out.
+int encodeSelector(char* s) {
+    char out[PATH_MAX_LEN + 1];
+    const int n = static_cast<int>(strnlen(s, PATH_MAX_LEN));
+    int o = 0;
+    for (int i = 0; i < n; ++i) {
+        const char* code = s[i] == ' ' ? "%20" : s[i] == '%' ? "%25" : nullptr;
+        if (code != nullptr) {
+            if (o + 3 >= PATH_MAX_LEN) continue;
+            std::memcpy(out + o, code, 3);
+            o += 3;
+        } else if (o < PATH_MAX_LEN) {
+            out[o++] = s[i];
+        }
+    }
+    std::memcpy(s, out, static_cast<size_t>(o));
+    s[o] = '\0';
+    return o;
+}
+
 }  // namespace
 
 LinkKind resolveLink(char* dest, int* destLength, const char* link, int linkLength, const UrlRecord& base,
@@ -84,7 +106,7 @@ LinkKind resolveLink(char* dest, int* destLength, const char* link, int linkLeng
                 const int count = linkLength < room ? linkLength : room;
                 std::memcpy(selector, link, static_cast<size_t>(count));
                 selector[count] = '\0';
-                result.append(selector, encodeSpaces(selector));
+                result.append(selector, encodeSelector(selector));
             } else {
                 result.append(link, linkLength);
             }

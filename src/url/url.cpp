@@ -15,7 +15,8 @@ struct SchemeEntry {
     int32_t defaultPort;
 };
 
-// Matched in this order, exactly and case-sensitively.
+// Matched in this order; a scheme may be written in any case (it is written in lower
+// case in the record).
 constexpr SchemeEntry SCHEME_TABLE[] = {
     {"gemini://", 9, SCHEME_GEMINI, 1965}, {"spartan://", 10, SCHEME_SPARTAN, 300},
     {"http://", 7, SCHEME_HTTP, 80},       {"https://", 8, SCHEME_HTTPS, 443},
@@ -26,6 +27,16 @@ constexpr SchemeEntry SCHEME_TABLE[] = {
 
 constexpr int NETBUF_TEXT_SIZE = 1024;
 constexpr int NETBUF_PATH_SIZE = 128;
+
+// True when the first length bytes of text equal prefix in any case (ASCII letters).
+bool strncasecmpAscii(const char* text, const char* prefix, int length) {
+    for (int i = 0; i < length; ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
 
 int boundedLength(const char* s, int maximum) {
     return static_cast<int>(strnlen(s, static_cast<size_t>(maximum)));
@@ -173,6 +184,33 @@ const char* decimalText(int64_t value, int* length) {
     return text;
 }
 
+namespace {
+
+bool isHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+}  // namespace
+
+std::string encodeTyped(std::string_view typed) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(typed.size());
+    for (size_t i = 0; i < typed.size(); ++i) {
+        const auto c = static_cast<unsigned char>(typed[i]);
+        const bool escape =
+            c == '%' && i + 2 < typed.size() && isHexDigit(typed[i + 1]) && isHexDigit(typed[i + 2]);
+        if (c >= 0x80 || (c == '%' && !escape)) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 int encodeQuery(char* s) {
     return encodeQueryWithin(s, PATH_MAX_LEN);
 }
@@ -232,11 +270,8 @@ void decodeSelector(char* s) {
     const int inLength = boundedLength(s, PATH_MAX_LEN);
     int o = 0;
     for (int i = 0; i < inLength;) {
-        if (s[i] == '%' && i + 2 < inLength && s[i + 1] == '2' && s[i + 2] == '0') {
-            s[o++] = ' ';
-            i += 3;
-        } else if (s[i] == '%' && i + 2 < inLength && s[i + 1] == '0' && s[i + 2] == '9') {
-            s[o++] = '\t';
+        if (s[i] == '%' && i + 2 < inLength && isHexDigit(s[i + 1]) && isHexDigit(s[i + 2])) {
+            s[o++] = static_cast<char>(hexDigitValue(s[i + 1]) * 16 + hexDigitValue(s[i + 2]));
             i += 3;
         } else {
             s[o++] = s[i++];
@@ -262,7 +297,7 @@ int parseUrl(const char* text, UrlRecord& record) {
     record.scheme = SCHEME_GEMINI;
     record.port = 1965;
     for (const SchemeEntry& entry : SCHEME_TABLE) {
-        if (std::strncmp(text, entry.prefix, static_cast<size_t>(entry.length)) == 0) {
+        if (strncasecmpAscii(text, entry.prefix, entry.length)) {
             prefix = entry.prefix;
             rest = text + entry.length;
             record.scheme = entry.scheme;

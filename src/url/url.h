@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -93,11 +94,17 @@ int hexDigitValue(char c);
 // "-"). The text lives in storage of the calling thread, overwritten by its next call.
 const char* decimalText(int64_t value, int* length);
 
+// Text typed by a person as it goes into a URL: every byte 0x80 and above, and every
+// "%" that does not begin an escape ("%" and two hex digits), percent-encoded
+// (lower-case hex). An escape the person typed, or copied from an address, is kept.
+std::string encodeTyped(std::string_view typed);
+
 // In-place encoders and decoders; s must hold at least PATH_MAX_LEN + 1 bytes.
 int encodeQuery(char* s);
 // The same with the output capped at limit characters (at most URL_MAX); s must hold
 // limit + 1 bytes.
 int encodeQueryWithin(char* s, int limit);
+// Decodes every "%" and two hex digits of a Gopher selector into its byte.
 void decodeSelector(char* s);
 
 // What a resolved link leads to.
