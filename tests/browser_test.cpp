@@ -8,11 +8,13 @@
 #include "browser/commands.h"
 #include "browser/load.h"
 #include "browser/loop.h"
+#include "browser/navigate.h"
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
 #include "page/linestyle.h"
 #include "page/parser.h"
+#include "platform/desktop.h"
 #include "platform/gui.h"
 #include "settings/settings.h"
 #include "settings/themes.h"
@@ -22,6 +24,7 @@
 #include "support/servers.h"
 #include "support/tls_server.h"
 #include "support/window_fixture.h"
+#include "text/locale.h"
 #include "ui/ui.h"
 #include "view/view.h"
 
@@ -59,6 +62,10 @@ void capsule(TlsServerConnection& connection) {
         reply = "10 Your name?\r\n";
     } else if (path.rfind("/ask", 0) == 0) {
         reply = "20 text/gemini\r\nanswer was " + path.substr(path.find('?') + 1) + "\n";
+    } else if (path == "/web") {
+        reply = "30 http://127.0.0.1:1/elsewhere\r\n";
+    } else if (path == "/once") {
+        reply = "30 /second\r\n";
     } else if (path.rfind("/r", 0) == 0) {
         reply = "30 /r" + std::to_string(std::stoi(path.substr(2)) + 1) + "\r\n";
     } else if (path == "/file.bin") {
@@ -324,4 +331,86 @@ TEST_F(BrowserTest, GopherSearchAndSpartanPromptAndUpload) {
     ASSERT_TRUE(settle());
     EXPECT_GE(findLine("received 9 bytes"), 0);
     EXPECT_EQ(spartan.records().back(), "127.0.0.1 /echo 9\r\n");
+}
+
+TEST_F(BrowserTest, EveryEndWithoutAFetchFreesTheControls) {
+    // Spaces around a typed address and the scheme's case do not matter, and the page
+    // takes the keyboard after Return.
+    guiSimulateUrlTyping("  GEMINI://127.0.0.1:" + std::to_string(server->port()) + "/  ", true);
+    ASSERT_TRUE(runUntil([] { return findLine("hello from the capsule") >= 0; }));
+    EXPECT_TRUE(guiPageHasFocus());
+
+    // A redirect that goes to the desktop starts no fetch.
+    std::vector<std::string> opened;
+    setDesktopUrlOpenerForTesting([&](const std::string& address) { opened.push_back(address); });
+    settings.useOpenUrl[OPENURL_HTTP] = 1;
+    open(url("/web"));
+    EXPECT_EQ(opened, std::vector<std::string>{"http://127.0.0.1:1/elsewhere"});
+    setDesktopUrlOpenerForTesting(nullptr);
+    for (int id : {GAD_RELOAD, GAD_HOME, GAD_BOOK})
+        EXPECT_TRUE(guiGadgetEnabled(id)) << id;
+    EXPECT_FALSE(guiGadgetEnabled(GAD_STOP));
+    EXPECT_EQ(guiPointer(), POINTER_NORMAL);
+
+    // A prompt answered with nothing: the field shows the page on show again.
+    guiSimulateUrlTyping(url("/ask"), true);
+    ASSERT_TRUE(settle());
+    EXPECT_GE(findLine("hello from the capsule"), 0);
+    EXPECT_EQ(guiGadgetText(GAD_URL), url(""));
+    EXPECT_TRUE(guiGadgetEnabled(GAD_RELOAD));
+}
+
+TEST_F(BrowserTest, StopAndLocalErrorsEndARedirectChain) {
+    open(url("/"));
+    redirectCount() = REDIRECT_LIMIT;  // as in the middle of a chain
+    loadPage(url("/never").c_str());
+    ASSERT_TRUE(runUntil([&] { return server->base().records().size() >= 2; }));
+    stopCommand();
+    EXPECT_EQ(redirectCount(), 0);
+
+    redirectCount() = REDIRECT_LIMIT;
+    headlessSetResponder([&](const ShellCall& call) {
+        ShellAnswer a;
+        if (call.what == ShellCall::SAVE_FILE) a.text = home + "/no/such/folder/file.bin";
+        return a;
+    });
+    open(url("/file.bin"));  // the file cannot be made: a local error
+    EXPECT_EQ(redirectCount(), 0);
+    // So the next single redirect is followed.
+    open(url("/once"));
+    EXPECT_GE(findLine("this is the second page"), 0);
+}
+
+TEST_F(BrowserTest, SearchTextReachesTheServerAsTypedAndEscapeAnswersNoPrompt) {
+    TestServer gopher(gopherHandler());
+    TestServer spartan(spartanEchoHandler());
+    std::string answer = "hello w\xC3\xB6rld 100% %41";
+    int uploadsAsked = 0;
+    headlessSetResponder([&](const ShellCall& call) {
+        ShellAnswer a;
+        if (call.what == ShellCall::INPUT) a.text = answer;
+        if (call.what == ShellCall::UPLOAD_FILE) ++uploadsAsked;
+        return a;  // a requester is dismissed (Escape)
+    });
+    const std::string search = local("gopher", gopher.port(), "/7/search");
+    handleGopherSearch(search.c_str());
+    ASSERT_TRUE(settle());
+    ASSERT_EQ(gopher.records().size(), 1u);
+    EXPECT_EQ(gopher.records().back(), "/search\thello w\xC3\xB6rld 100% A\r\n");
+
+    // Too long once encoded (each letter is six characters then): nothing is sent cut
+    // short, and the status line says so.
+    answer.clear();
+    for (int i = 0; i < 50; ++i)
+        answer += "\xC3\xB6";
+    handleGopherSearch(search.c_str());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(gopher.records().size(), 1u);
+    EXPECT_EQ(currentStatus(), messageText(MSG_STATUS_ANSWER_TOO_LONG));
+
+    // Escape on the Spartan prompt's choice asks for nothing and sends nothing.
+    handleSpartanPrompt(local("spartan", spartan.port(), "/echo").c_str());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(uploadsAsked, 0);
+    EXPECT_TRUE(spartan.records().empty());
 }

@@ -200,6 +200,16 @@ TEST_F(ViewTest, HoverPressAndRelease) {
     EXPECT_EQ(mouse(columnX(4), rowY(1), SELECTUP).line, -1);
 }
 
+TEST_F(ViewTest, AddressesShowInTheDisplayCharacterSet) {
+    // "°" stays a Latin-1 byte in a link's address; the status line and the URL field
+    // show it as the character, not as a broken UTF-8 sequence.
+    show(std::make_shared<const std::string>("20 text/gemini\r\n=> /deg\xC2\xB0 a link\n"),
+         "gemini://example.org/\xB0");
+    EXPECT_EQ(guiGadgetText(GAD_URL), "gemini://example.org/\xC2\xB0");
+    handleTextMouse(shown(), columnX(3), rowY(0), 0);
+    EXPECT_EQ(currentStatus(), "gemini://example.org/deg\xC2\xB0");
+}
+
 TEST_F(ViewTest, ExtremeFontsAndWindowSizesDoNotBreak) {
     for (int height : {1, 200}) {
         settings.fixedFont.height = static_cast<uint16_t>(height);

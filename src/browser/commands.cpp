@@ -1,5 +1,6 @@
 #include "browser/commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -69,22 +70,6 @@ void proxySwitch() {
 
 }  // namespace
 
-std::string encodeTyped(const std::string& typed) {
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(typed.size());
-    for (unsigned char c : typed) {
-        if (c >= 0x80 || c == '%') {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
-
 void goBack() {
     HistoryEntry* entry = historyPrevious();
     if (!entry) return;
@@ -111,11 +96,18 @@ void handleGopherSearch(const char* url) {
         return;
     }
     if (answer.empty()) return;
+    // The search text joins the selector after a tab, encoded; an answer that does not
+    // fit the selector or the address once encoded is not sent cut short.
+    const std::string typed = encodeTyped(answer);
+    const size_t spaces = static_cast<size_t>(std::count(typed.begin(), typed.end(), ' '));
+    if (typed.size() + 2 * spaces > static_cast<size_t>(PATH_MAX_LEN) ||
+        std::strlen(url) + 3 + typed.size() + 2 * spaces >= static_cast<size_t>(URL_MAX)) {
+        setStatus(getString(MSG_STATUS_ANSWER_TOO_LONG));
+        return;
+    }
     char encoded[PATH_MAX_LEN + 1];
-    std::snprintf(encoded, sizeof encoded, "%s", encodeTyped(answer).c_str());
+    std::snprintf(encoded, sizeof encoded, "%s", typed.c_str());
     encodeSpaces(encoded);
-    size_t total = std::strlen(url) + 3 + std::strlen(encoded);
-    if (total >= URL_MAX) return;
     std::string target = std::string(url) + "%09" + encoded;
     loadPage(target.c_str());
 }
@@ -123,7 +115,9 @@ void handleGopherSearch(const char* url) {
 void handleSpartanPrompt(const char* url) {
     std::string target = url;
     cacheDelete(target);
-    int choice = askChoice(getString(MSG_TITLE_SPARTAN_PROMPT), getString(MSG_BUTTONS_SPARTAN));
+    // Escape or closing the requester answers neither.
+    int choice = askChoiceOrDismiss(getString(MSG_TITLE_SPARTAN_PROMPT), getString(MSG_BUTTONS_SPARTAN));
+    if (choice < 0) return;
     if (choice == 1) {
         std::unique_ptr<NetBuffer> buffer = newNetBuffer(NETBUF_TEXT);
         if (!buffer) return;
@@ -190,12 +184,14 @@ void downloadHandOver() {
 }
 
 std::string aboutText() {
-    return std::string("Farlander [OS4]\n\n") + VERSION_NUMBER + " - " + RELEASE_DATE +
+    return std::string("Farlander for Linux\n\n") + VERSION_NUMBER + " - " + RELEASE_DATE +
            "\n\nWritten by the Farlander developers.";
 }
 
 void stopCommand() {
     sendChildBreak();
+    // A chain of redirects ends with the stop: the next one starts counting anew.
+    redirectCount() = 0;
     if (PageRecord* page = currentPage()) updateUrlGad(page->address);
 }
 

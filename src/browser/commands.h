@@ -13,10 +13,6 @@ inline constexpr int GUI_QUIT = 0;
 inline constexpr int GUI_BREAK = 20;
 inline constexpr int GUI_RESTART = -1;
 
-// Text typed by a person as it goes into a URL: every byte 0x80 and above and every
-// "%" percent-encoded (lower-case hex).
-std::string encodeTyped(const std::string& typed);
-
 void goBack();
 void goForward();
 void handleGopherSearch(const char* url);

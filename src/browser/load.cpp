@@ -21,6 +21,7 @@
 #include "store/cache.h"
 #include "store/history.h"
 #include "store/visited.h"
+#include "text/charset.h"
 #include "text/locale.h"
 #include "ui/ui.h"
 #include "view/view.h"
@@ -85,7 +86,6 @@ void certificateRequest(const UrlRecord& req) {
         }
         showError(getString(MSG_ERR_CREATE_IDENTITY));
     }
-    enableGuiAfterPageLoad();
 }
 
 void inputRequest(const UrlRecord& req, const char* prompt) {
@@ -95,10 +95,7 @@ void inputRequest(const UrlRecord& req, const char* prompt) {
         setQuitFlag(true);
         return;
     }
-    if (answer.empty()) {
-        enableGuiAfterPageLoad();
-        return;
-    }
+    if (answer.empty()) return;
     char url[URL_MAX + 1];
     composeQueryUrl(req.url, encodeTyped(answer), url);
     cacheDelete(url);
@@ -169,8 +166,9 @@ void updateUrlGad(const UrlRecord& address) {
     if (!winIsOpen()) return;
     char text[URL_FIELD_MAX + 1];
     urlFieldText(address, text);
-    std::string shown = guiGadgetText(GAD_URL);
-    if (shown.compare(0, URL_FIELD_MAX, text) != 0 || shown.size() > URL_FIELD_MAX) guiUrlFieldSetText(text);
+    // An address is display text (a link may carry Latin-1 letters); the field shows UTF-8.
+    const std::string wanted = displayToUtf8(text);
+    if (guiGadgetText(GAD_URL) != wanted) guiUrlFieldSetText(wanted);
 }
 
 void addToHistory(const char* url) {
@@ -239,19 +237,17 @@ void processPage() {
     size_t resultLength = result ? exchange.resultLength : 0;
     const OutcomeAction action = outcomeAction(status);
 
+    // Redirects count only in an unbroken row.
+    if (action != OUTCOME_REDIRECT) redirects = 0;
     switch (action) {
         case OUTCOME_INPUT:
         case OUTCOME_DOWNLOADED:
         case OUTCOME_REDIRECT:
         case OUTCOME_CERTIFICATE: {
-            if (action != OUTCOME_REDIRECT) redirects = 0;
             if (!isHttp(req.scheme) && !(action == OUTCOME_DOWNLOADED && !exchange.downloadAccepted))
                 visitedAdd(req.url);
             UrlRecord copy = req;
-            if (action == OUTCOME_DOWNLOADED) {
-                if (page) updateUrlGad(page->address);
-                enableGuiAfterPageLoad();
-            } else if (action == OUTCOME_CERTIFICATE) {
+            if (action == OUTCOME_CERTIFICATE) {
                 certificateRequest(copy);
             } else if (action == OUTCOME_REDIRECT) {
                 setStatus(getString(MSG_STATUS_REDIRECTING));
@@ -273,8 +269,6 @@ void processPage() {
         case OUTCOME_LOCAL_ERROR: {
             std::string text = result ? result : "";
             showError(text.c_str());
-            if (page) updateUrlGad(page->address);
-            enableGuiAfterPageLoad();
             break;
         }
         case OUTCOME_ERROR_PAGE: {
@@ -285,14 +279,28 @@ void processPage() {
         case OUTCOME_PAGE: {
             PageText text = resultLength > 0 ? textOf(result, resultLength) : nullptr;
             UrlRecord copy = req;
-            if (text) {
-                showPage(copy, text);
-            } else {
-                enableGuiAfterPageLoad();
-            }
+            if (text) showPage(copy, text);
             break;
         }
     }
+    // However the outcome ended (a prompt answered or cancelled, a redirect that went
+    // to the desktop or was refused), without a new fetch the controls are free again
+    // and the URL field shows the page on show.
+    if (!childFetchPending() && !quitFlag()) {
+        enableGuiAfterPageLoad();
+        if (page) updateUrlGad(page->address);
+    }
+}
+
+void loadTypedAddress(const std::string& typed) {
+    // Spaces around the address are no part of it.
+    const size_t first = typed.find_first_not_of(" \t");
+    const size_t last = typed.find_last_not_of(" \t");
+    const std::string address =
+        first == std::string::npos ? std::string() : typed.substr(first, last - first + 1);
+    // The page takes the keyboard, so Space, the cursor keys and the shortcuts reach it.
+    guiFocusPage();
+    loadPage(encodeTyped(address).c_str());
 }
 
 void showPage(const UrlRecord& address, PageText text) {

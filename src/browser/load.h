@@ -44,6 +44,9 @@ void urlFieldText(const UrlRecord& address, char out[URL_FIELD_MAX + 1]);
 void composeQueryUrl(const char* address, const std::string& answer, char out[URL_MAX + 1]);
 
 void loadPage(const char* url, std::unique_ptr<NetBuffer> body = nullptr, bool updateUrlField = false);
+// Return in the URL field: the typed text, trimmed and encoded, is loaded, and the page
+// takes the keyboard focus.
+void loadTypedAddress(const std::string& typed);
 // Acts on a finished fetch: the exchange's request, status and result.
 void processPage();
 

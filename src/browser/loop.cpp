@@ -41,7 +41,7 @@ int handleMessage(const WindowMessage& msg) {
             break;
         case WMSG_GADGETUP:
             if (msg.gadget == GAD_URL) {
-                loadPage(encodeTyped(guiGadgetText(GAD_URL)).c_str());
+                loadTypedAddress(guiGadgetText(GAD_URL));
             } else if (Command command = gadgetCommand(msg.gadget); command != CMD_NONE) {
                 return runCommand(command);
             }

@@ -28,6 +28,13 @@ void appendDisplayAsUtf8(std::string& out, std::string_view text) {
         appendUtf8(out, displayCodePoint(static_cast<unsigned char>(ch)));
 }
 
+std::string displayToUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    appendDisplayAsUtf8(out, text);
+    return out;
+}
+
 void appendEscapedDisplay(std::string& out, std::string_view text) {
     static const char hex[] = "0123456789abcdef";
     for (char ch : text) {

@@ -12,6 +12,8 @@ char32_t displayCodePoint(unsigned char byte);
 
 // Appends text converted to UTF-8 with displayCodePoint.
 void appendDisplayAsUtf8(std::string& out, std::string_view text);
+// Display text as a widget shows it (widgets take UTF-8).
+std::string displayToUtf8(std::string_view text);
 
 // As appendDisplayAsUtf8, then written so that a line stays one line: a backslash as
 // "\\", a tab as "\t", every other byte below 0x20 and 0x7F as "\xNN" (lower-case hex).

@@ -91,18 +91,22 @@ std::string currentStatus() {
     return statusText;
 }
 
-int showRequester(int kind, const char* body, const char* buttons) {
+namespace {
+
+// The index of the pressed button (0 = first), -1 when the requester was dismissed.
+int requesterButton(int kind, const char* body, const std::vector<std::string>& list) {
     const char* title = kind == REQ_INFO    ? getString(MSG_TITLE_INFO)
                         : kind == REQ_ERROR ? getString(MSG_TITLE_ERROR)
                                             : "Farlander";
+    if (backend.requester) return backend.requester(kind, textOr(title, ""), textOr(body, ""), list);
+    return ask(ShellCall{ShellCall::REQUESTER, kind, textOr(title, ""), textOr(body, ""), list, 0}).button;
+}
+
+}  // namespace
+
+int showRequester(int kind, const char* body, const char* buttons) {
     std::vector<std::string> list = splitButtons(buttons);
-    int index;
-    if (backend.requester) {
-        index = backend.requester(kind, textOr(title, ""), textOr(body, ""), list);
-    } else {
-        index =
-            ask(ShellCall{ShellCall::REQUESTER, kind, textOr(title, ""), textOr(body, ""), list, 0}).button;
-    }
+    int index = requesterButton(kind, body, list);
     int count = static_cast<int>(list.size());
     if (index < 0 || index >= count - 1) return 0;
     return index + 1;
@@ -123,6 +127,14 @@ int askOkCancel(const char* body) {
 
 int askChoice(const char* body, const char* buttons) {
     return showRequester(REQ_QUESTION, body, buttons);
+}
+
+int askChoiceOrDismiss(const char* body, const char* buttons) {
+    std::vector<std::string> list = splitButtons(buttons);
+    int index = requesterButton(REQ_QUESTION, body, list);
+    int count = static_cast<int>(list.size());
+    if (index < 0 || index >= count) return -1;
+    return index == count - 1 ? 0 : index + 1;
 }
 
 int openInputWindow(const char* title, const char* initialText, int maxChars, std::string& result) {

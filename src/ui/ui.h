@@ -27,6 +27,8 @@ void showInfo(const char* body);
 void showError(const char* body);   // clears the status line first
 int askOkCancel(const char* body);  // non-zero means OK
 int askChoice(const char* body, const char* buttons);
+// As askChoice, but -1 when the requester was closed with Escape or its close button.
+int askChoiceOrDismiss(const char* body, const char* buttons);
 
 // One-line text input, at most maxChars characters (UTF-8 sequences are never split).
 // result receives the text, empty when cancelled. Returns 1 when a break signal

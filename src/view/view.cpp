@@ -7,6 +7,7 @@
 #include "platform/gui.h"
 #include "settings/settings.h"
 #include "settings/themes.h"
+#include "text/charset.h"
 #include "ui/ui.h"
 
 namespace {
@@ -257,7 +258,8 @@ LinkClick handleTextMouse(const PageModel& page, int32_t x, int32_t y, int32_t c
     if (code != SELECTDOWN && code != SELECTUP) {
         if (state.buttonHeld) return click;
         if (onLink) {
-            setStatus(lines[L].linkUrl);
+            // The address is display text; the status line takes UTF-8.
+            setStatus(displayToUtf8(lines[L].linkUrl).c_str());
             state.urlShown = true;
             if (style < STYLE_UNSUPPORTED) {
                 if (!state.linkPointer) guiSetPointer(POINTER_LINK);
