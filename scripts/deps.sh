@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the packages Farlander needs to build and test, when any is missing.
+# Further packages to install can be named as arguments (scripts/run.sh adds the
+# desktop's URL handler, xdg-utils, which the browser hands web and mail links to).
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config qt6-base-dev libssl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev gettext fonts-dejavu-core)
+          libbenchmark-dev gettext fonts-dejavu-core "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -156,6 +156,16 @@ void runChild(const fs::path& scratch, const std::string& scenario, const fs::pa
 // German in UTF-8; German in Latin-1, which still reaches the program as UTF-8 even
 // when the character type locale is plain "C"; no catalog at all; and the shipped
 // template, filled in: it lists every message under the key the program looks up.
+TEST(LocaleDefaults, TextsSpeakOfThisSystem) {
+    // Components a user of this system does not have.
+    const char* const foreign[] = {"AmiSSL", "Workbench", "A3000", "IFF", "CHRS", "StopChunk", "OS4", ".)\n"};
+    for (int id = 0; id < MESSAGE_COUNT; ++id) {
+        const std::string text = getString(id);
+        for (const char* word : foreign)
+            EXPECT_EQ(text.find(word), std::string::npos) << id << ": " << text;
+    }
+}
+
 TEST(LocaleCatalog, Scenarios) {
     const fs::path pot = fs::path(__FILE__).parent_path().parent_path() / "po" / "farlander.pot";
     ASSERT_TRUE(fs::exists(pot)) << pot;
