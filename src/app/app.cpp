@@ -11,6 +11,7 @@
 #include "browser/commands.h"
 #include "browser/load.h"
 #include "browser/loop.h"
+#include "browser/services.h"
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
@@ -162,6 +163,8 @@ void cleanUp() {
     bookmarkCleanup();
     historyCleanup();
     localeCleanup();
+    guideCleanUp();
+    clipCleanUp();
     freeIdentities();
     childCleanUp();
     cacheCleanUp();
@@ -264,6 +267,8 @@ int appMain(int argc, const char* const* argv) {
     if (!childInit()) return fatalError("child process");
     bookmarkInit();
     loadIdentities();
+    clipInit();
+    guideInit();
     localeInit();
     if (!winInit(startupScreenChoice)) return fatalError("display");
     shellUseWindowDialogs();

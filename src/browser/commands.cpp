@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "browser/load.h"
+#include "browser/services.h"
 #include "net/child.h"
 #include "net/exchange.h"
 #include "net/tls.h"
@@ -211,11 +212,19 @@ int runCommand(Command command, int sub) {
             setQuitFlag(true);
             return 0;
         case CMD_SAVE_SOURCE:
+            saveFile(false);
+            return 0;
         case CMD_SAVE_TEXT:
+            saveFile(true);
+            return 0;
         case CMD_HELP:
+            showHelp();
+            return 0;
         case CMD_COPY_URL:
+            copyUrlCommand();
+            return 0;
         case CMD_PASTE_URL:
-            // Saving, Help and the clipboard come with their own module.
+            pasteUrlCommand();
             return 0;
         case CMD_BACK:
             goBack();

@@ -5,6 +5,7 @@
 
 #include "browser/commands.h"
 #include "browser/load.h"
+#include "browser/services.h"
 #include "net/child.h"
 #include "net/exchange.h"
 #include "platform/gui.h"
@@ -90,7 +91,8 @@ int handleMessage(const WindowMessage& msg) {
 bool runGUIStep(int timeoutMs, int& result) {
     const ChildSignals sig = childSignals();
     FetchExchange& exchange = fetchExchange();
-    const uint32_t mask = sig.all() | windowSignalMask() | TASK_BREAK_MASK;
+    const uint32_t help = guideSignalMask();
+    const uint32_t mask = sig.all() | windowSignalMask() | help | TASK_BREAK_MASK;
     uint32_t got = timeoutMs < 0 ? taskWaitSignals(mask) : taskWaitSignalsFor(mask, timeoutMs);
     if (got & TASK_BREAK_MASK) {
         setQuitFlag(true);
@@ -106,6 +108,7 @@ bool runGUIStep(int timeoutMs, int& result) {
         result = GUI_BREAK;
     }
     if (!quitFlag() && (got & sig.done) && childTakeDone()) processPage();
+    if (!quitFlag() && help != 0 && (got & help)) handleGuideSignal();
     if (!quitFlag() && (got & sig.download)) downloadHandOver();
     WindowMessage msg;
     bool any = got != 0;

@@ -53,6 +53,17 @@ struct HelpPlacement {
 // read gives HELP_EVENT_FAILED (no window); otherwise HELP_EVENT_ACTIVE follows.
 // False (and no event) only without the GUI (guiInit).
 bool helpOpen(const std::string& path, const HelpPlacement& placement, const TaskHandle& task, uint32_t mask);
+// The texts of the viewer's window (UTF-8), in the user's language; English until set.
+struct HelpLabels {
+    std::string title = "Farlander Help";
+    std::string navigation = "Navigation";  // the toolbar's name
+    std::string back = "Back";
+    std::string forward = "Forward";
+    std::string mainPage = "Main page";
+};
+// Takes effect for the next helpOpen.
+void helpSetLabels(const HelpLabels& labels);
+
 // Takes the oldest queued event; false when there is none.
 bool helpGetEvent(HelpEvent& event);
 // Brings the window to the front at the top of the document (the main page), as a

@@ -34,7 +34,6 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/catalog.h"
 #include "platform/desktop.h"
 #include "platform/files.h"
 #include "platform/gui.h"
@@ -47,10 +46,13 @@
 
 namespace {
 
-const char* const kContext = "help viewer";
+HelpLabels& helpLabels() {
+    static HelpLabels labels;
+    return labels;
+}
 
-QString label(const char* english) {
-    return QString::fromUtf8(catalogText(kContext, english));
+QString label(const std::string& text) {
+    return QString::fromUtf8(text);
 }
 
 // The document as the browser shows it.
@@ -188,7 +190,7 @@ QScreen* screenFor(const HelpPlacement& placement) {
 }
 
 HelpWindow::HelpWindow(HelpDocument document) : document_(std::move(document)) {
-    setWindowTitle(QStringLiteral("Farlander Help"));
+    setWindowTitle(label(helpLabels().title));
     auto* splitter = new QSplitter(this);
     contents_ = new QListWidget(splitter);
     browser_ = new HelpBrowser(splitter, document_);
@@ -212,20 +214,20 @@ HelpWindow::HelpWindow(HelpDocument document) : document_(std::move(document)) {
         jumpTo(item->data(Qt::UserRole).toString().toStdString());
     });
 
-    QToolBar* toolbar = addToolBar(label("Navigation"));
+    QToolBar* toolbar = addToolBar(label(helpLabels().navigation));
     toolbar->setMovable(false);
     toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    QAction* back = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), label("Back"));
+    QAction* back = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), label(helpLabels().back));
     back->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
     back->setEnabled(false);
     QObject::connect(back, &QAction::triggered, browser_, &QTextBrowser::backward);
     QObject::connect(browser_, &QTextBrowser::backwardAvailable, back, &QAction::setEnabled);
-    QAction* forward = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), label("Forward"));
+    QAction* forward = toolbar->addAction(style()->standardIcon(QStyle::SP_ArrowForward), label(helpLabels().forward));
     forward->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Right));
     forward->setEnabled(false);
     QObject::connect(forward, &QAction::triggered, browser_, &QTextBrowser::forward);
     QObject::connect(browser_, &QTextBrowser::forwardAvailable, forward, &QAction::setEnabled);
-    QAction* home = toolbar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), label("Main page"));
+    QAction* home = toolbar->addAction(style()->standardIcon(QStyle::SP_DirHomeIcon), label(helpLabels().mainPage));
     home->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Home), QKeySequence(Qt::ALT | Qt::Key_Up)});
     QObject::connect(home, &QAction::triggered, this, [this] { showMain(); });
     auto* closing = new QAction(this);
@@ -340,6 +342,10 @@ bool helpOpen(const std::string& path, const HelpPlacement& placement, const Tas
     }
     queueEvent(HELP_EVENT_ACTIVE);
     return true;
+}
+
+void helpSetLabels(const HelpLabels& labels) {
+    helpLabels() = labels;
 }
 
 bool helpGetEvent(HelpEvent& event) {
