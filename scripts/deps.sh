@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config qt6-base-dev libssl-dev libgtest-dev libgmock-dev
-          libbenchmark-dev gettext fonts-dejavu-core "$@")
+          libbenchmark-dev libutf8proc-dev gettext fonts-dejavu-core "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -325,7 +325,7 @@ TEST_F(BrowserTest, GopherSearchAndSpartanPromptAndUpload) {
 
     handleSpartanPrompt(local("spartan", spartan.port(), "/echo").c_str());
     ASSERT_TRUE(settle());
-    EXPECT_GE(findLine("typed \xE9"), 0) << "sent as UTF-8, shown transliterated";
+    EXPECT_GE(findLine("typed \xC3\xA9"), 0) << "sent as UTF-8, shown as UTF-8";
     spartanChoice = 0;
     handleSpartanPrompt(local("spartan", spartan.port(), "/echo").c_str());
     ASSERT_TRUE(settle());

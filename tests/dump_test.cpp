@@ -46,6 +46,35 @@ std::string pathOf(const std::string& requestLine) {
     return requestLine.substr(slash, end - slash);
 }
 
+// A page in many scripts, with wide characters, emoji with skin tones and flags,
+// combining accents, a preformatted block that must keep its columns, links with
+// non-ASCII targets, and bytes that are not UTF-8 or are control codes.
+const std::string SCRIPTS =
+    "20 text/gemini\r\n"
+    "# Scripts\n"
+    "Latin-1: caf\xC3\xA9 na\xC3\xAFve \xC3\x98; Latin Extended: \xC5\x81\xC3\xB3"
+    "d\xC5\xBA \xC5\x92uvre\n"
+    "Greek: \xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1 "
+    "\xCE\xBA\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5; Cyrillic: \xD0\x97\xD0\xB4\xD1\x80\xD0\xB0\xD0\xB2"
+    "\xD1\x81\xD1\x82\xD0\xB2\xD1\x83\xD0\xB9, \xD0\xBC\xD0\xB8\xD1\x80\n"
+    "Hebrew: \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D; Arabic: "
+    "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 \xD8\xA8\xD8\xA7\xD9\x84\xD8\xB9\xD8\xA7\xD9\x84\xD9\x85\n"
+    "CJK: \xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x96\xE7\x95\x8C\xEF\xBC\x8C\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB"
+    "\xE3\x81\xA1\xE3\x81\xAF\xE4\xB8\x96\xE7\x95\x8C\xE3\x80\x81\xEC\x95\x88\xEB\x85\x95\xED\x95\x98"
+    "\xEC\x84\xB8\xEC\x9A\x94 \xEC\x84\xB8\xEA\xB3\x84\n"
+    "Emoji: \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD \xF0\x9F\x91\x8B\xF0\x9F\x8F\xBF "
+    "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA "
+    "\xE2\x9D\xA4\xEF\xB8\x8F and e\xCC\x81 with a combining accent\n"
+    "```\n"
+    "|\xE4\xBD\xA0\xE5\xA5\xBD|ab|\n"
+    "|ab|\xE4\xBD\xA0\xE5\xA5\xBD|\n"
+    "```\n"
+    "=> /caf%C3%A9 An escaped link\n"
+    "=> /caf\xC3\xA9 A link to an IRI\n"
+    "=> /\xE6\x95\xB0\xE5\xAD\xA6 \xE6\x95\xB0\xE5\xAD\xA6 is mathematics\n"
+    "Broken: \xFF\xC3( \xE2\x82 \x01\x7F\xC2\x85"
+    " end\n";
+
 void geminiSite(TlsServerConnection& c) {
     std::string path = pathOf(c.readLine());
     if (path == "/") {
@@ -66,6 +95,10 @@ void geminiSite(TlsServerConnection& c) {
         } else {
             c.write("20 text/plain\r\nHello " + c.peerCommonName() + "\n");
         }
+    } else if (path == "/scripts") {
+        c.write(SCRIPTS);
+    } else if (path == "/latin1") {
+        c.write("20 text/gemini; charset=ISO-8859-1; lang=fr\r\nCaf\xE9 cr\xE8me, \xA9 1999\n");
     } else if (path == "/file") {
         c.write("20 application/octet-stream\r\n" + testBinary(70000, 3));
     } else if (path == "/hang") {
@@ -86,9 +119,17 @@ class DumpTest : public testing::Test {
     }
     void TearDown() override { fs::remove_all(home); }
 
+    // Runs the program. A dump is in ISO-8859-1 unless the arguments choose.
     ProgramResult dump(std::vector<std::string> args, const std::function<bool()>& interruptWhen = {}) {
         std::vector<std::string> argv{FARLANDER_BINARY};
-        for (auto& a : args) argv.push_back(std::move(a));
+        bool chosen = false, dumping = false;
+        for (const std::string& a : args) {
+            chosen = chosen || a == "--unicode" || a == "--latin1";
+            dumping = dumping || a.rfind("--dump", 0) == 0;
+        }
+        if (dumping && !chosen) args.push_back("--latin1");
+        for (auto& a : args)
+            argv.push_back(std::move(a));
         return runProgram(argv, {{"FARLANDER_HOME", home}, {"LANGUAGE", ""}}, {}, 60000, interruptWhen);
     }
 
@@ -99,7 +140,8 @@ class DumpTest : public testing::Test {
         if (std::getenv("FARLANDER_UPDATE_EXPECTED")) {
             std::string text = actual;
             std::string p = std::to_string(port);
-            for (size_t at; (at = text.find(p)) != std::string::npos;) text.replace(at, p.size(), "@PORT@");
+            for (size_t at; (at = text.find(p)) != std::string::npos;)
+                text.replace(at, p.size(), "@PORT@");
             writeFileAtomic(path, text);
         }
         std::string text;
@@ -145,6 +187,34 @@ TEST_F(DumpTest, EveryProtocolPrintsItsDisplayLines) {
     }
     // A dump writes nothing into the user's folder.
     EXPECT_TRUE(fs::is_empty(home + "/prefs"));
+}
+
+TEST_F(DumpTest, ScriptsWrapByDisplayColumnsInBothModes) {
+    TlsServer gemini(TlsServerOptions{}, geminiSite);
+    ASSERT_TRUE(gemini.ok());
+    const std::string page = "gemini://127.0.0.1:" + std::to_string(gemini.port()) + "/scripts";
+    for (const char* mode : {"--unicode", "--latin1"}) {
+        for (const char* columns : {"40", "20"}) {
+            const std::string name =
+                std::string("scripts") + (mode[2] == 'u' ? "-unicode-" : "-latin1-") + columns;
+            ProgramResult r = dump({"--dump-lines", page, "--columns", columns, mode});
+            EXPECT_EQ(r.exitCode, 0) << name << r.err;
+            EXPECT_EQ(r.out, expected(name + ".lines", gemini.port(), r.out)) << name;
+        }
+    }
+    // Without preferences the page is shown in Unicode; the preferences can say otherwise.
+    auto plainDump = [&] {
+        return runProgram({FARLANDER_BINARY, "--dump", page}, {{"FARLANDER_HOME", home}, {"LANGUAGE", ""}})
+            .out;
+    };
+    EXPECT_EQ(plainDump(), dump({"--dump", page, "--unicode"}).out);
+    EXPECT_NE(plainDump().find("\xCE\x9A\xCE\xB1\xCE\xBB"), std::string::npos);
+    writeFileAtomic(home + "/prefs/Farlander.prefs", "UnicodeText=0\n");
+    EXPECT_EQ(plainDump(), dump({"--dump", page, "--latin1"}).out);
+    // A reply in Latin-1 is converted before it is shown.
+    EXPECT_EQ(
+        dump({"--dump", "gemini://127.0.0.1:" + std::to_string(gemini.port()) + "/latin1", "--unicode"}).out,
+        "Caf\xC3\xA9 cr\xC3\xA8me, \xC2\xA9 1999\n");
 }
 
 TEST_F(DumpTest, OutcomesOtherThanAPageHaveTheirExitCodes) {

@@ -151,11 +151,6 @@ void runChild(const fs::path& scratch, const std::string& scenario, const fs::pa
     EXPECT_TRUE(fs::exists(done)) << "scenario " << scenario << " did not finish:\n" << readFile(log);
 }
 
-// --- Catalog scenarios (parent side) ----------------------------------------------
-
-// German in UTF-8; German in Latin-1, which still reaches the program as UTF-8 even
-// when the character type locale is plain "C"; no catalog at all; and the shipped
-// template, filled in: it lists every message under the key the program looks up.
 TEST(LocaleDefaults, TextsSpeakOfThisSystem) {
     // Components a user of this system does not have.
     const char* const foreign[] = {"AmiSSL", "Workbench", "A3000", "IFF", "CHRS", "StopChunk", "OS4", ".)\n"};
@@ -166,6 +161,11 @@ TEST(LocaleDefaults, TextsSpeakOfThisSystem) {
     }
 }
 
+// --- Catalog scenarios (parent side) ----------------------------------------------
+
+// German in UTF-8; German in Latin-1, which still reaches the program as UTF-8 even
+// when the character type locale is plain "C"; no catalog at all; and the shipped
+// template, filled in: it lists every message under the key the program looks up.
 TEST(LocaleCatalog, Scenarios) {
     const fs::path pot = fs::path(__FILE__).parent_path().parent_path() / "po" / "farlander.pot";
     ASSERT_TRUE(fs::exists(pot)) << pot;

@@ -83,8 +83,8 @@ std::string summary(const Settings& s) {
            ";useProp=" + num(s.usePropFont) + ";flags=" + num(s.useBackNav) + "," + num(s.useGemProxy) + "," +
            num(s.gemProxyAll) + "," + num(s.borderBlank) + "," + num(s.useScreen) +
            ";open=" + list(s.useOpenUrl, num) + ";host=" + s.gemProxyHost + ";port=" + num(s.gemProxyPort) +
-           ";loaded=" + hex(l.screenDisplayId) + "," + num(l.screenWidth) + "," + num(l.useScreen) + "," +
-           num(l.theme) + ";";
+           ";unicode=" + num(s.unicodeText) + ";loaded=" + hex(l.screenDisplayId) + "," + num(l.screenWidth) +
+           "," + num(l.useScreen) + "," + num(l.theme) + ";";
 }
 
 const char* const BUILT_IN_PALETTE = "colours=999,0,fff,69e,3a3,ff9,36b,bbb;pens=1,7,4,5,3,6,0,6,0,0,6;";
@@ -130,6 +130,8 @@ TEST_F(PrefsTest, LoadCases) {
         {"UseBackNav= 1\nUseBackNav=\n=0\nGemProxyAll=\t+1\n", {"flags=1,0,1,"}},
         {"UseOpenURLftp=1\nUseOpenURLgopher=3\nUseOpenURLhttpsX=1\nUseOpenURLHTTP=1\nUseOpenURLmailto=1\n",
          {"open=1,3,0,0,1;"}},
+        // The Unicode display is on unless the file turns it off.
+        {"Theme=aqua\n", {"unicode=1;"}}, {"UnicodeText=0\n", {"unicode=0;"}}, {"UnicodeText=7\n", {"unicode=1;"}},
         // Comments, unknown keys, CR LF, a lone CR, a NUL, over-long lines in pieces.
         {";UseBackNav=1\n; Theme=aqua\nUseScreenX=1\nFoo=bar\nScreenDepth=8\nGemProxyHostname=x\n"
          "Theme2=aqua\n",
@@ -209,7 +211,7 @@ TEST_F(PrefsTest, HostileInputIsSurvived) {
         for (int pen : settings.customPens)
             EXPECT_TRUE(pen >= 0 && pen < PALETTE_SIZE);
         const std::string saved = prefsFormat(settings);
-        EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 45);
+        EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 46);
     }
 }
 
@@ -222,7 +224,7 @@ const char DEFAULT_FILE[] =
     "CustomPenPreformat=5\nCustomPenGemlink=3\nCustomPenVisited=6\nCustomPenWeblink=0\nCustomPenBookmark=6\n"
     "CustomPenBadlink=0\nCustomPenLinkdown=0\nCustomPenWebdown=6\nUseBackNav=0\nUseOpenURLftp=0\n"
     "UseOpenURLgopher=0\nUseOpenURLhttp=0\nUseOpenURLhttps=0\nUseOpenURLmailto=0\nUseGemProxy=0\n"
-    "GemProxyHost=\nGemProxyPort=0\nGemProxyAll=0\n";
+    "GemProxyHost=\nGemProxyPort=0\nGemProxyAll=0\nUnicodeText=1\n";
 
 const char CUSTOM_FILE[] =
     ";\n; Farlander.prefs\n;\nUseScreen=1\nScreenDisplayID=0x5001100\nScreenWidth=800\nScreenHeight=600\n"
@@ -233,7 +235,8 @@ const char CUSTOM_FILE[] =
     "CustomPenText=6\nCustomPenHeading=5\nCustomPenPreformat=4\nCustomPenGemlink=3\nCustomPenVisited=2\n"
     "CustomPenWeblink=1\nCustomPenBookmark=0\nCustomPenBadlink=1\nCustomPenLinkdown=2\nCustomPenWebdown=3\n"
     "UseBackNav=1\nUseOpenURLftp=1\nUseOpenURLgopher=0\nUseOpenURLhttp=1\nUseOpenURLhttps=0\n"
-    "UseOpenURLmailto=1\nUseGemProxy=1\nGemProxyHost=proxy.example.org\nGemProxyPort=1965\nGemProxyAll=1\n";
+    "UseOpenURLmailto=1\nUseGemProxy=1\nGemProxyHost=proxy.example.org\nGemProxyPort=1965\nGemProxyAll=1\n"
+    "UnicodeText=0\n";
 
 // Both texts read back and save byte for byte as they were.
 TEST_F(PrefsTest, SavesTheExactText) {

@@ -203,6 +203,7 @@ TEST_F(ViewTest, HoverPressAndRelease) {
 TEST_F(ViewTest, AddressesShowInTheDisplayCharacterSet) {
     // "°" stays a Latin-1 byte in a link's address; the status line and the URL field
     // show it as the character, not as a broken UTF-8 sequence.
+    settings.unicodeText = 0;
     show(std::make_shared<const std::string>("20 text/gemini\r\n=> /deg\xC2\xB0 a link\n"),
          "gemini://example.org/\xB0");
     EXPECT_EQ(guiGadgetText(GAD_URL), "gemini://example.org/\xC2\xB0");

@@ -31,6 +31,8 @@ const char* const DUMP_HELP =
     "                         and text of each display line, separated by tabs\n"
     "  --columns N            wrap at N columns (default 80, at least 10)\n"
     "  --output FILE          save a download (a reply that is not text) to FILE\n"
+    "  --unicode, --latin1    show the text in Unicode, or transliterated to ISO-8859-1\n"
+    "                         (default: as the preferences say; without them, Unicode)\n"
     "\n"
     "Exit codes of a dump: 0 page shown, 1 network, server or redirect error,\n"
     "2 usage error, 3 input requested, 4 download refused or failed,\n"
@@ -51,6 +53,7 @@ int usage(const char* what) {
 void printPage(std::FILE* to, const PageModel& page, bool pageModel) {
     std::string out;
     for (const PageLine& line : page.lines) {
+        const char* text = line.text ? line.text : "";
         if (pageModel) {
             out += std::to_string(line.style);
             out += '\t';
@@ -58,9 +61,15 @@ void printPage(std::FILE* to, const PageModel& page, bool pageModel) {
             out += '\t';
             if (line.linkUrl) appendEscapedDisplay(out, line.linkUrl);
             out += '\t';
-            appendEscapedDisplay(out, line.text ? line.text : "");
+            if (page.unicode) {
+                appendEscapedUtf8(out, text);
+            } else {
+                appendEscapedDisplay(out, text);
+            }
+        } else if (page.unicode) {
+            out += text;
         } else {
-            appendDisplayAsUtf8(out, line.text ? line.text : "");
+            appendDisplayAsUtf8(out, text);
         }
         out += '\n';
         if (out.size() > 65536) {
@@ -75,7 +84,8 @@ void printPage(std::FILE* to, const PageModel& page, bool pageModel) {
 void printDocument(std::FILE* to, const UrlRecord& address, std::string_view text,
                    const DumpOptions& options) {
     PageModel page;
-    parseNetBuf(page, address, options.columns, text, isVisited);
+    const bool unicode = options.unicode >= 0 ? options.unicode != 0 : settings.unicodeText != 0;
+    parseNetBuf(page, address, options.columns, text, ParseOptions{isVisited, unicode});
     printPage(to, page, options.pageModel);
 }
 
@@ -255,6 +265,8 @@ int dumpParseArgs(int argc, const char* const* argv, DumpOptions& options) {
         } else if ((got = value("--output", text)) >= 0) {
             if (!got || text.empty()) return usage("--output takes a file name");
             options.output = text;
+        } else if (arg == "--unicode" || arg == "--latin1") {
+            options.unicode = arg == "--unicode" ? 1 : 0;
         } else if (arg == "--help" || arg == "-h") {
             return 0;
         } else if (startsWith(arg, "-")) {

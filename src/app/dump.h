@@ -20,6 +20,7 @@ struct DumpOptions {
     int columns = 80;
     std::string url;
     std::string output;  // --output FILE: where a download goes
+    int unicode = -1;    // --unicode 1, --latin1 0; -1: as the preferences say
 };
 
 inline constexpr int DUMP_MIN_COLUMNS = 10;

@@ -292,6 +292,12 @@ int runCommand(Command command, int sub) {
             return 0;
         case CMD_RESET_FONTS:
             return fontResetCommand();
+        case CMD_UNICODE_TEXT:
+            // The page on show is parsed again from its text: nothing is fetched.
+            settings.unicodeText = settings.unicodeText ? 0 : 1;
+            guiMenuCheck(commandCode(CMD_UNICODE_TEXT), settings.unicodeText != 0);
+            redrawPage();
+            return 0;
         case CMD_THEME:
             if (sub < 0 || sub >= THEME_COUNT) return 0;
             settings.theme = sub;

@@ -305,7 +305,8 @@ void loadTypedAddress(const std::string& typed) {
 
 void showPage(const UrlRecord& address, PageText text) {
     if (!text || !page) return;
-    parseNetBuf(page->model, address, viewMetrics().columns, std::string_view(*text), isVisited);
+    parseNetBuf(page->model, address, viewMetrics().columns, std::string_view(*text),
+                ParseOptions{isVisited, settings.unicodeText != 0});
     page->address = address;
     page->source = text;
 
@@ -331,7 +332,8 @@ void showPage(const UrlRecord& address, PageText text) {
     // A fetch still under way keeps the controls locked, so Stop stays available.
     if (!childFetchPending()) enableGuiAfterPageLoad();
     if (!sameEntry) addToHistory(address.url);
-    setStatus("");
+    // A character set this system cannot read is worth a word; else the line is clear.
+    setStatus(page->model.unknownCharset ? getString(MSG_STATUS_UNKNOWN_CHARSET) : "");
 }
 
 void redrawPage() {

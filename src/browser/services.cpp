@@ -52,7 +52,11 @@ std::string saveText(bool textMode) {
     std::string out;
     if (textMode) {
         for (const PageLine& line : page->model.lines) {
-            appendDisplayAsUtf8(out, line.text ? line.text : "");
+            if (page->model.unicode) {
+                out += line.text ? line.text : "";
+            } else {
+                appendDisplayAsUtf8(out, line.text ? line.text : "");
+            }
             out += '\n';
         }
         return out;

@@ -7,7 +7,9 @@
 #include <new>
 #include <string>
 
+#include "page/unicode.h"
 #include "page/utf8.h"
+#include "platform/charsets.h"
 #include "text/locale.h"
 #include "ui/ui.h"
 
@@ -70,6 +72,14 @@ const char* storeCopy(PageTextStore& store, const char* text, size_t length) {
     return at;
 }
 
+// The clickable extent of a link's display line: its length in characters (display
+// columns of UTF-8 text); 0 for other lines.
+int32_t linkLength(const PageModel& page, const char* text, size_t length, const char* linkUrl) {
+    if (linkUrl == nullptr) return 0;
+    if (!page.unicode) return static_cast<int32_t>(length);
+    return static_cast<int32_t>(displayWidth(std::string_view(text, length)));
+}
+
 // Appends one display line: indent spaces (the second one a '>' for quotes) and
 // then length bytes of text. Throws std::bad_alloc.
 void emitLine(PageModel& page, int indent, bool quote, const char* text, size_t length, int32_t style,
@@ -86,8 +96,7 @@ void emitLine(PageModel& page, int indent, bool quote, const char* text, size_t 
     }
     if (length > 0) std::memcpy(at + indent, text, length);
     at[total] = '\0';
-    page.lines.push_back(
-        PageLine{at, style, sourceLine, linkUrl, linkUrl != nullptr ? static_cast<int32_t>(total) : 0});
+    page.lines.push_back(PageLine{at, style, sourceLine, linkUrl, linkLength(page, at, total, linkUrl)});
     if (linkUrl != nullptr) ++page.linkCount;
 }
 
@@ -96,8 +105,7 @@ void emitLine(PageModel& page, int indent, bool quote, const char* text, size_t 
 void emitInPlace(PageModel& page, const char* text, size_t length, int32_t style, int32_t sourceLine,
                  const char* linkUrl) {
     if (page.lines.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw std::bad_alloc();
-    page.lines.push_back(
-        PageLine{text, style, sourceLine, linkUrl, linkUrl != nullptr ? static_cast<int32_t>(length) : 0});
+    page.lines.push_back(PageLine{text, style, sourceLine, linkUrl, linkLength(page, text, length, linkUrl)});
     if (linkUrl != nullptr) ++page.linkCount;
 }
 
@@ -157,6 +165,7 @@ struct Parser {
     bool nex = false;
     bool gopherMenu = false;
     bool listPage = false;
+    bool unicode = false;
     bool preformatted = false;
     int32_t sourceLine = 0;
     char linkBuffer[URL_MAX + 1] = {};
@@ -184,6 +193,10 @@ struct Parser {
     // dropped space is terminated where it stands instead of copied.
     void wrap(char* text, size_t length, int firstIndent, int firstWidth, int nextIndent, bool quote,
               int32_t style, const char* linkUrl, bool inPlace) {
+        if (unicode) {
+            wrapColumns(text, length, firstIndent, firstWidth, nextIndent, quote, style, linkUrl, inPlace);
+            return;
+        }
         int indent = firstIndent;
         size_t w = static_cast<size_t>(width(firstWidth));
         while (length > w) {
@@ -228,6 +241,67 @@ struct Parser {
         }
     }
 
+    // wrap for UTF-8 text: the same rules, counted in display columns by grapheme
+    // clusters, so that no character or cluster is ever cut in two. A text is never
+    // wider than it is long in bytes, so a text that fits in bytes needs no measuring.
+    void wrapColumns(char* text, size_t length, int firstIndent, int firstWidth, int nextIndent, bool quote,
+                     int32_t style, const char* linkUrl, bool inPlace) {
+        int indent = firstIndent;
+        int64_t w = width(firstWidth);
+        while (length > static_cast<size_t>(w)) {
+            const int64_t half = w / 2;
+            int64_t column = 0;
+            size_t at = 0;
+            size_t space = SIZE_MAX;       // the rightmost space at a column from half to w - 1
+            size_t breakAfter = SIZE_MAX;  // the end of the rightmost break character there
+            while (at < length) {
+                int cw = 0;
+                const size_t next = nextCluster(text, length, at, cw);
+                if (column + cw > w) break;
+                if (column >= half) {
+                    if (text[at] == ' ') {
+                        space = at;
+                    } else if (next == at + 1 && BREAK_CHARACTERS[static_cast<unsigned char>(text[at])]) {
+                        breakAfter = next;
+                    }
+                }
+                column += cw;
+                at = next;
+            }
+            if (at >= length) break;  // it fits after all
+            size_t piece, skip;
+            if (space != SIZE_MAX) {
+                piece = space;
+                skip = space + 1;
+            } else if (breakAfter != SIZE_MAX) {
+                piece = skip = breakAfter;
+            } else {
+                // A hard cut; a cluster wider than the whole line still goes on a line
+                // of its own, so the text always gets shorter.
+                int ignored = 0;
+                piece = skip = at > 0 ? at : nextCluster(text, length, 0, ignored);
+            }
+            if (inPlace && indent == 0 && skip == piece + 1) {
+                text[piece] = '\0';
+                emitInPlace(page, text, piece, style, sourceLine, linkUrl);
+            } else {
+                emitLine(page, indent, quote, text, piece, style, sourceLine, linkUrl);
+            }
+            text += skip;
+            length -= skip;
+            if (firstIndent == 1) {
+                indent = nextIndent;
+                w = width(columns - nextIndent);
+            }
+        }
+        if (inPlace && indent == 0) {
+            text[length] = '\0';
+            emitInPlace(page, text, length, style, sourceLine, linkUrl);
+        } else {
+            emitLine(page, indent, quote, text, length, style, sourceLine, linkUrl);
+        }
+    }
+
     // Text of the transliterated document, ending at a line break or a tab.
     void plain(char* text, size_t length, int32_t style) {
         wrap(text, length, 0, columns, 0, false, style, nullptr, true);
@@ -247,7 +321,7 @@ struct Parser {
 
         int urlLength = 0;
         LinkKind kind = resolveLink(linkBuffer, &urlLength, line + linkStart, static_cast<int>(linkLength),
-                                    record, 0, nullptr, 0);
+                                    record, 0, nullptr, 0, unicode);
         int32_t style = prompt ? STYLE_PROMPT : styleOf(kind, linkBuffer, urlLength);
         const char* url = storeCopy(page.store, linkBuffer, static_cast<size_t>(std::max(urlLength, 0)));
 
@@ -265,8 +339,13 @@ struct Parser {
         if (line[0] == '#') {
             plain(line, n, STYLE_HEADING);
         } else if (line[0] == '*') {
-            scratch.assign(line, n);
-            scratch[0] = MIDDLE_DOT;
+            if (unicode) {
+                scratch.assign("\xC2\xB7");  // U+00B7, the middle dot
+                scratch.append(line + 1, n - 1);
+            } else {
+                scratch.assign(line, n);
+                scratch[0] = MIDDLE_DOT;
+            }
             wrap(scratch.data(), scratch.size(), 1, columns - 1, 3, false, STYLE_TEXT, nullptr, false);
         } else if (line[0] == '>') {
             size_t i = 0;
@@ -339,7 +418,7 @@ struct Parser {
             LinkKind kind =
                 resolveLink(linkBuffer, &urlLength, selector,
                             static_cast<int>(std::min(selectorLength, static_cast<size_t>(INT32_MAX))),
-                            record, type, hostBuffer, portNumber(port, portLength));
+                            record, type, hostBuffer, portNumber(port, portLength), unicode);
             style = styleOf(kind, linkBuffer, urlLength);
             url = storeCopy(page.store, linkBuffer, static_cast<size_t>(std::max(urlLength, 0)));
         }
@@ -358,7 +437,9 @@ struct Parser {
             return;
         }
         if (preformatted) {
-            const size_t cut = std::min(n, static_cast<size_t>(columns));
+            const size_t cut = n <= static_cast<size_t>(columns) || !unicode
+                                   ? std::min(n, static_cast<size_t>(columns))
+                                   : prefixFitting(std::string_view(text, n), columns);
             text[cut] = '\0';
             emitInPlace(page, text, cut, STYLE_PREFORMAT, sourceLine, nullptr);
             return;
@@ -436,20 +517,45 @@ bool addLine(PageModel& page, const char* text, size_t length, int32_t style, in
     return true;
 }
 
+std::string headerCharset(std::string_view header) {
+    std::string lower(header);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    size_t at = lower.find("charset=");
+    while (at != std::string::npos && at > 0 && lower[at - 1] != ';' && lower[at - 1] != ' ' &&
+           lower[at - 1] != '\t')
+        at = lower.find("charset=", at + 1);
+    if (at == std::string::npos) return {};
+    std::string value = lower.substr(at + 8);
+    value = value.substr(0, value.find_first_of("; \t\r"));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+    return value;
+}
+
 const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int columns,
                             std::string_view document, const VisitedCheck& isVisited) {
-    pageReset(page);
+    return parseNetBuf(page, urlRecord, columns, document, ParseOptions{isVisited, false});
+}
 
-    Parser parser{page, urlRecord, isVisited};
+const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int columns,
+                            std::string_view document, const ParseOptions& options) {
+    pageReset(page);
+    page.unicode = options.unicode;
+    page.unknownCharset = false;
+
+    Parser parser{page, urlRecord, options.isVisited};
     parser.columns = columns > 0 ? columns : 1;
+    parser.unicode = options.unicode;
 
     // Gemini, Spartan and built-in replies start with a header line: "20 text/gemini"
     // or Spartan's "2 text/gemini" make the body gemtext.
     std::string_view body = document;
+    std::string_view header;
     const int32_t scheme = urlRecord.scheme;
     if (scheme == SCHEME_GEMINI || scheme == SCHEME_SPARTAN || scheme == SCHEME_INTERNAL) {
         const size_t lineEnd = document.find('\n');
-        const std::string_view header = document.substr(0, lineEnd);
+        header = document.substr(0, lineEnd);
         parser.gemtext = (header.size() >= 14 && header.substr(8, 6) == "gemini") ||
                          (header.size() >= 13 && header.substr(7, 6) == "gemini");
         body = lineEnd == std::string_view::npos ? std::string_view() : document.substr(lineEnd + 1);
@@ -462,8 +568,28 @@ const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int col
                       builtin == PAGE_BOOK_COMMAND || builtin == PAGE_BOOK_UNKNOWN;
 
     int32_t textLength = 0;
-    std::unique_ptr<char[]> text =
-        translateUtf8(body.empty() ? "" : body.data(), body.size(), &textLength, parser.gopherMenu);
+    std::unique_ptr<char[]> text;
+    std::string converted;  // the body in UTF-8, when it came in another character set
+    if (options.unicode) {
+        // A reply in another character set is read as what it is, then kept as UTF-8.
+        const std::string charset = headerCharset(header);
+        if (!charset.empty() && charset != "utf-8" && charset != "utf8" && charset != "us-ascii" &&
+            charset != "ascii") {
+            try {
+                if (convertToUtf8(charset, body, converted)) {
+                    body = converted;
+                } else {
+                    page.unknownCharset = true;
+                }
+            } catch (const std::bad_alloc&) {
+                showError(getString(MSG_ERR_MEMORY_UTF8));
+                return nullptr;
+            }
+        }
+        text = cleanUtf8(body.empty() ? "" : body.data(), body.size(), &textLength, parser.gopherMenu);
+    } else {
+        text = translateUtf8(body.empty() ? "" : body.data(), body.size(), &textLength, parser.gopherMenu);
+    }
     if (!text) {
         showError(getString(MSG_ERR_MEMORY_UTF8));
         return nullptr;
@@ -474,7 +600,8 @@ const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int col
     if ((scheme == SCHEME_GOPHER && urlRecord.gopherType == '0') || parser.gopherMenu) {
         if (length >= 3 && std::memcmp(text.get() + length - 3, "\n.\n", 3) == 0) length -= 2;
     }
-    if (!body.empty() && std::memchr(body.data(), '\0', body.size()) != nullptr) {
+    // (The Unicode text has no NUL left: it became U+FFFD.)
+    if (!options.unicode && !body.empty() && std::memchr(body.data(), '\0', body.size()) != nullptr) {
         std::replace(text.get(), text.get() + length, '\0', MIDDLE_DOT);
     }
 

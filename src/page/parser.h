@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -45,6 +46,11 @@ struct PageModel {
     std::vector<PageLine> lines;
     int32_t lineCount = 0;
     int32_t linkCount = 0;  // link display lines, not distinct links
+    // The texts are UTF-8 (the Unicode display) rather than ISO-8859-1 display text;
+    // linkTextLength then counts display columns.
+    bool unicode = false;
+    // The reply named a character set that could not be converted: shown as UTF-8.
+    bool unknownCharset = false;
     // The transliterated document. A display line without indent is cut out of it
     // where it stands (a NUL written over the line break or dropped space after it);
     // the others are copied into the store.
@@ -56,14 +62,27 @@ struct PageModel {
 // visited styles. An empty function means nothing has been visited.
 using VisitedCheck = std::function<bool(std::string_view url)>;
 
+struct ParseOptions {
+    VisitedCheck isVisited;  // empty: nothing has been visited
+    // Keep the text as UTF-8 and wrap it by display columns (a reply in another
+    // character set is converted first), instead of transliterating it to ISO-8859-1.
+    bool unicode = false;
+};
+
 // Parses document (the whole reply, header line included for gemini, spartan and
 // built-in pages) for a view columns characters wide into page, dropping what page
 // held before. Returns the first line, or null when there are no lines or memory
 // ran out (an error requester has said so then, message 126 or 127).
-// A NUL byte inside the document is shown as a middle dot (0xB7). The links of the
-// "HISTORY" and bookmark pages are all shown as visited.
+// A NUL byte inside the document is shown as a middle dot (0xB7; U+FFFD in Unicode).
+// The links of the "HISTORY" and bookmark pages are all shown as visited.
+const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int columns,
+                            std::string_view document, const ParseOptions& options);
 const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int columns,
                             std::string_view document, const VisitedCheck& isVisited = {});
+
+// The character set a reply's header line names ("text/gemini; charset=latin1" gives
+// "latin1"), lower-cased; "" when it names none.
+std::string headerCharset(std::string_view header);
 
 // The line style of a link of this kind: visited when it leads to base itself or to
 // a visited address (fetched pages and Gopher searches only).

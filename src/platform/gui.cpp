@@ -748,13 +748,12 @@ void guiScroll(int dy, int x0, int y0, int x1, int y1, int backgroundPen) {
     damage(area);
 }
 
-void guiText(int x, int y, const char* text, size_t length, int font, int pen) {
+namespace {
+
+void drawTextLine(int x, int y, const QString& line, int font, int pen) {
     GuiState& s = guiState();
-    ++s.counts.texts;
-    if (!s.ready || !text || length == 0 || s.raster.isNull()) return;
     QFont face = fontOf(font);
     QFontMetrics metrics(face);
-    QString line = guiDisplayText(text, length);
     {
         QPainter painter(&s.raster);
         painter.setFont(face);
@@ -762,6 +761,22 @@ void guiText(int x, int y, const char* text, size_t length, int font, int pen) {
         painter.drawText(x, y + metrics.ascent(), line);
     }
     damage(QRect(x, y, metrics.horizontalAdvance(line) + metrics.maxWidth(), metrics.height()));
+}
+
+}  // namespace
+
+void guiText(int x, int y, const char* text, size_t length, int font, int pen) {
+    GuiState& s = guiState();
+    ++s.counts.texts;
+    if (!s.ready || !text || length == 0 || s.raster.isNull()) return;
+    drawTextLine(x, y, guiDisplayText(text, length), font, pen);
+}
+
+void guiTextUtf8(int x, int y, const char* text, size_t length, int font, int pen) {
+    GuiState& s = guiState();
+    ++s.counts.texts;
+    if (!s.ready || !text || length == 0 || s.raster.isNull()) return;
+    drawTextLine(x, y, QString::fromUtf8(text, static_cast<qsizetype>(length)), font, pen);
 }
 
 uint32_t guiPixel(int x, int y) {

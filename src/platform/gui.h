@@ -113,8 +113,10 @@ void guiFill(int pen, int x0, int y0, int x1, int y1);
 // Moves the pixels of the rectangle (corners inclusive) up by dy (down when dy is
 // negative); the uncovered strip is filled with the background pen.
 void guiScroll(int dy, int x0, int y0, int x1, int y1, int backgroundPen);
-// Draws text foreground only with its cell's top-left at (x, y).
+// Draws text foreground only with its cell's top-left at (x, y): display text
+// (ISO-8859-1), or UTF-8 (a glyph the font lacks comes from another installed font).
 void guiText(int x, int y, const char* text, size_t length, int font, int pen);
+void guiTextUtf8(int x, int y, const char* text, size_t length, int font, int pen);
 // The colour of one pixel (0xRRGGBB), 0 outside.
 uint32_t guiPixel(int x, int y);
 // Writes the window (menu strip and gadgets included when it is open, else the

@@ -178,6 +178,8 @@ void parsePiece(std::string_view piece, LoadedPrefs& loaded, Settings& live) {
         applyCustom(key, value, loaded);
     } else if (takePrefix(key, "GemProxy")) {
         applyGemProxy(key, value, live);
+    } else if (key == "UnicodeText") {
+        live.unicodeText = lowByte(readNumber(value, false)) != 0 ? 1 : 0;
     }
 }
 
@@ -295,6 +297,7 @@ std::string prefsFormat(const Settings& live) {
     appendTextLine(out, "GemProxyHost", live.gemProxyHost, sizeof live.gemProxyHost);
     appendLine(out, "GemProxyPort", live.gemProxyPort);
     appendLine(out, "GemProxyAll", flag(live.gemProxyAll));
+    appendLine(out, "UnicodeText", flag(live.unicodeText));
     return out;
 }
 

@@ -73,6 +73,9 @@ struct Settings {
     char gemProxyHost[64] = {};
     int32_t gemProxyPort = 0;
     uint8_t gemProxyAll = 0;
+    // Pages are shown in Unicode (UTF-8, every script); 0 transliterates them to the
+    // ISO-8859-1 display character set. A preferences file without the key means 1.
+    uint8_t unicodeText = 1;
 };
 
 // The one live record. Written by the GUI thread only; the network thread works

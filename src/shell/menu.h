@@ -38,6 +38,7 @@ enum Command : int32_t {
     CMD_FIXED_FONT,
     CMD_PROPORTIONAL_FONT,
     CMD_RESET_FONTS,
+    CMD_UNICODE_TEXT,
     CMD_THEME,  // sub-items: the themes
     CMD_EDIT_THEME,
     CMD_OPENURL,  // sub-items: the schemes handed to the desktop

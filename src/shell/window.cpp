@@ -177,6 +177,7 @@ std::vector<MenuEntry> menuTable() {
         e.disabled = (c.flags & MENU_START_DISABLED) != 0;
         if (c.command == CMD_BLANK_BORDER) e.checked = settings.borderBlank != 0;
         if (c.command == CMD_USE_PROXY) e.checked = settings.useGemProxy != 0;
+        if (c.command == CMD_UNICODE_TEXT) e.checked = settings.unicodeText != 0;
         if (c.command == CMD_EDIT_THEME) e.disabled = settings.theme != THEME_CUSTOM;
         m.push_back(e);
         if (c.command == CMD_TEXT_FONTS) {

@@ -35,7 +35,11 @@ std::string displayToUtf8(std::string_view text) {
     return out;
 }
 
-void appendEscapedDisplay(std::string& out, std::string_view text) {
+namespace {
+
+// Appends text escaped so that a line stays one line; other bytes go through put.
+template <typename Put>
+void appendEscaped(std::string& out, std::string_view text, Put put) {
     static const char hex[] = "0123456789abcdef";
     for (char ch : text) {
         auto byte = static_cast<unsigned char>(ch);
@@ -48,7 +52,17 @@ void appendEscapedDisplay(std::string& out, std::string_view text) {
             out += hex[byte >> 4];
             out += hex[byte & 0xF];
         } else {
-            appendUtf8(out, displayCodePoint(byte));
+            put(byte);
         }
     }
+}
+
+}  // namespace
+
+void appendEscapedDisplay(std::string& out, std::string_view text) {
+    appendEscaped(out, text, [&](unsigned char byte) { appendUtf8(out, displayCodePoint(byte)); });
+}
+
+void appendEscapedUtf8(std::string& out, std::string_view text) {
+    appendEscaped(out, text, [&](unsigned char byte) { out += static_cast<char>(byte); });
 }

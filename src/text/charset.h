@@ -18,3 +18,7 @@ std::string displayToUtf8(std::string_view text);
 // As appendDisplayAsUtf8, then written so that a line stays one line: a backslash as
 // "\\", a tab as "\t", every other byte below 0x20 and 0x7F as "\xNN" (lower-case hex).
 void appendEscapedDisplay(std::string& out, std::string_view text);
+
+// The same for UTF-8 text (the Unicode display): its bytes as they are, but a
+// backslash, a tab and every byte below 0x20 and 0x7F escaped.
+void appendEscapedUtf8(std::string& out, std::string_view text);

@@ -44,7 +44,7 @@ int encodeSelector(char* s) {
 }  // namespace
 
 LinkKind resolveLink(char* dest, int* destLength, const char* link, int linkLength, const UrlRecord& base,
-                     char gopherType, const char* gopherHost, int gopherPort) {
+                     char gopherType, const char* gopherHost, int gopherPort, bool utf8) {
     if (dest == nullptr) return LINK_UNSUPPORTED;
     dest[0] = '\0';
     if (link == nullptr || linkLength < 0) linkLength = 0;
@@ -145,7 +145,13 @@ LinkKind resolveLink(char* dest, int* destLength, const char* link, int linkLeng
         if (separator != nullptr && std::strchr(separator + 3, '/') == nullptr) result.append("/", 1);
     }
 
-    result.length = encodeLatin1(dest, result.length);
+    if (utf8) {
+        const int encoded = encodeNonAscii(dest, result.length);
+        if (encoded < 0) kind = LINK_UNSUPPORTED;
+        if (encoded >= 0) result.length = encoded;
+    } else {
+        result.length = encodeLatin1(dest, result.length);
+    }
     if (destLength != nullptr) *destLength = result.length;
     return kind;
 }
@@ -232,6 +238,32 @@ int encodeLatin1(char* s, int length) {
             out[o + 4] = HEX[tail >> 4];
             out[o + 5] = HEX[tail & 15u];
             o += 6;
+        } else {
+            out[o++] = s[i];
+        }
+    }
+    std::memcpy(s, out, static_cast<size_t>(o));
+    s[o] = '\0';
+    return o;
+}
+
+int encodeNonAscii(char* s, int length) {
+    if (s == nullptr || length <= 0) return length;
+    const int n = length < URL_MAX ? length : URL_MAX;
+    int high = 0;
+    for (int i = 0; i < n; ++i)
+        if (static_cast<unsigned char>(s[i]) >= 0x80) ++high;
+    if (high == 0) return length;
+    if (n + high * 2 > URL_MAX) return -1;
+    static constexpr char HEX[] = "0123456789abcdef";
+    char out[URL_MAX + 1];
+    int o = 0;
+    for (int i = 0; i < n; ++i) {
+        const auto byte = static_cast<unsigned char>(s[i]);
+        if (byte >= 0x80) {
+            out[o++] = '%';
+            out[o++] = HEX[byte >> 4];
+            out[o++] = HEX[byte & 15u];
         } else {
             out[o++] = s[i];
         }

@@ -121,11 +121,17 @@ enum LinkKind : int32_t {
 // Resolves link (linkLength bytes; a NUL ends it early) against base into dest (at
 // most URL_MAX characters and a NUL). Gopher menu items (gopherHost set) are
 // resolved from their item type, selector, host and port. Returns what the link
-// leads to; destLength receives the length of dest.
+// leads to; destLength receives the length of dest. A link is display text
+// (ISO-8859-1 letters are written as the UTF-8 escapes they stand for), or, with
+// utf8, UTF-8 text whose every byte from 0x80 on is escaped (an IRI becomes a URI);
+// one whose escaped form would not fit is unsupported.
 LinkKind resolveLink(char* dest, int* destLength, const char* link, int linkLength, const UrlRecord& base,
-                     char gopherType, const char* gopherHost, int gopherPort);
+                     char gopherType, const char* gopherHost, int gopherPort, bool utf8 = false);
 int removeDotSegments(char* s);
 // s must hold at least PATH_MAX_LEN + 1 bytes; the result has at most PATH_MAX_LEN characters.
 int encodeSpaces(char* s);
 // s must hold at least URL_MAX + 1 bytes.
 int encodeLatin1(char* s, int length);
+// Escapes every byte from 0x80 on ("%c3%a9"); -1 (s unchanged) when the result would
+// pass URL_MAX characters. s must hold at least URL_MAX + 1 bytes.
+int encodeNonAscii(char* s, int length);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "page/unicode.h"
 #include "platform/gui.h"
 #include "settings/settings.h"
 #include "settings/themes.h"
@@ -33,7 +34,51 @@ int32_t penOf(int32_t style) {
 
 void drawPageLine(const PageModel& page, int32_t index, int32_t row) {
     const PageLine& line = page.lines[static_cast<size_t>(index)];
-    drawLine(line.text, row, line.style, penOf(line.style));
+    drawLine(line.text, row, line.style, penOf(line.style), page.unicode);
+}
+
+bool isAscii(const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
+    return true;
+}
+
+// Which kind of run a cluster belongs to: 0 for scripts the text fonts draw in their
+// own cells (Latin, Greek, Cyrillic), 1 for other narrow ones, 2 for a wide one.
+int runKind(const char* text, size_t at, size_t end, int width) {
+    if (width == 2) return 2;
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) return 0;
+    // Two-byte sequences up to U+052F.
+    return end - at >= 2 && lead <= 0xD4 ? 0 : 1;
+}
+
+// UTF-8 text in character cells: runs of one kind are drawn at once (a script that
+// joins its letters stays joined), each at the column the wrap counted for it, and
+// every wide character in its own two cells, so nothing drifts out of its column.
+void drawUtf8Cells(int32_t x, int32_t y, const char* text, size_t length, int font, int32_t pen) {
+    size_t runStart = 0;
+    int64_t runColumn = 0, column = 0;
+    int kind = -1;
+    auto flush = [&](size_t end) {
+        if (end > runStart)
+            guiTextUtf8(x + static_cast<int32_t>(runColumn) * metrics.charWidth, y, text + runStart,
+                        end - runStart, font, pen);
+    };
+    for (size_t at = 0; at < length;) {
+        int width = 0;
+        const size_t next = nextCluster(text, length, at, width);
+        const int k = runKind(text, at, next, width);
+        if (k != kind || k == 2) {
+            flush(at);
+            runStart = at;
+            runColumn = column;
+            kind = k;
+        }
+        column += width;
+        at = next;
+    }
+    flush(length);
 }
 
 bool linkLine(const PageLine& line, int32_t sourceLine) {
@@ -124,10 +169,19 @@ void clearRow(int32_t row) {
             metrics.textLeft + metrics.textWidth - 1, metrics.textTop + (row + 1) * metrics.lineHeight - 1);
 }
 
-void drawLine(const char* text, int32_t row, int32_t style, int32_t pen) {
+void drawLine(const char* text, int32_t row, int32_t style, int32_t pen, bool unicode) {
     if (!text) return;
-    guiText(metrics.textLeft, metrics.textTop + row * metrics.lineHeight, text, std::strlen(text),
-            fontFor(style), pen);
+    const int32_t y = metrics.textTop + row * metrics.lineHeight;
+    const size_t length = std::strlen(text);
+    const int font = fontFor(style);
+    if (!unicode) {
+        guiText(metrics.textLeft, y, text, length, font, pen);
+    } else if (font != fixedFontHandle || isAscii(text, length)) {
+        // Proportional text has no cells to keep to; ASCII fills them as it is.
+        guiTextUtf8(metrics.textLeft, y, text, length, font, pen);
+    } else {
+        drawUtf8Cells(metrics.textLeft, y, text, length, font, pen);
+    }
 }
 
 void drawMarker(int32_t row) {
@@ -210,7 +264,7 @@ void highlightLink(const PageModel& page, int32_t lineIndex, int32_t row, int32_
     int32_t source = lines[lineIndex].sourceLine;
     auto redraw = [&](int32_t i, int32_t r) {
         clearRow(r);
-        drawLine(lines[i].text, r, STYLE_LINK, pen);
+        drawLine(lines[i].text, r, STYLE_LINK, pen, page.unicode);
     };
     for (int32_t i = lineIndex - 1, r = row - 1; i >= 0 && r >= 0 && linkLine(lines[i], source); --i, --r)
         redraw(i, r);

@@ -66,7 +66,10 @@ void drawPage(const PageModel& page, int32_t topLine);
 
 void clearTerm();
 void clearRow(int32_t row);
-void drawLine(const char* text, int32_t row, int32_t style, int32_t pen);
+// Draws one display line (UTF-8 text when unicode) at row, in the pen. UTF-8 text
+// in the fixed-width font keeps to the character cells the wrap counted: a wide
+// character takes two.
+void drawLine(const char* text, int32_t row, int32_t style, int32_t pen, bool unicode = false);
 // Scroll page by n lines toward its start / end, drawing only the rows that come
 // into view; the scroller follows when updateScroller is set (not for a drag of it).
 // False when the page cannot scroll that way at all (no lines, or none past the
