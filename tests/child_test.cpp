@@ -124,8 +124,6 @@ TEST(ChildLifecycle, CleanUpWithoutInitAndTwice) {
     EXPECT_TRUE(childWaitReady());
     EXPECT_TRUE(childRunning());
     EXPECT_TRUE(fetchExchange().networkAvailable.load());
-    EXPECT_NE(childSignals().ready, 0u);
-    EXPECT_EQ(__builtin_popcount(childSignals().all()), 4);
     childCleanUp();
     EXPECT_FALSE(childRunning());
     EXPECT_EQ(childSignals().all(), 0u);
@@ -173,20 +171,10 @@ TEST_F(ChildTest, DownloadHandOver) {
 
 // ---- Stop ----
 
-std::mutex lookupMutex;
-std::condition_variable lookupChanged;
-bool lookupEntered = false;
-bool lookupReleased = false;
-
-NetResult slowLookup(const char*, int, std::vector<NetAddress>*) {
-    std::unique_lock lock(lookupMutex);
-    lookupEntered = true;
-    lookupChanged.notify_all();
-    lookupChanged.wait_for(lock, std::chrono::milliseconds(kWaitMs), [] { return lookupReleased; });
-    return NET_LOOKUP_FAILED;
-}
-
-enum StopPoint { STOP_LOOKUP, STOP_CONNECT, STOP_HANDSHAKE, STOP_RECEIVE, STOP_HAND_OVER, STOP_PROGRESS };
+// Where the fetch blocks when Stop comes. A break of each blocking call of the socket
+// and TLS layers is tested there; here, the receive stands for them, beside the waits
+// that this layer adds (the hand-over, a download in progress).
+enum StopPoint { STOP_RECEIVE, STOP_HAND_OVER, STOP_PROGRESS };
 
 class ChildStop : public ChildTest, public ::testing::WithParamInterface<StopPoint> {};
 
@@ -194,37 +182,10 @@ TEST_P(ChildStop, EndsWithUserStop) {
     StatusWatch watch;
     TestServer server(
         sendThenHold(GetParam() == STOP_HAND_OVER ? "20 image/png\r\nPNG" : "20 text/gemini\r\npart"));
-    TestServer silent([](TestConnection& connection) {
-        connection.server().markEvent("accepted");
-        connection.holdUntilClosed();
-    });
     // Start a fetch and wait until it blocks where this case wants it.
-    std::unique_ptr<StalledListener> stalled;
     std::unique_ptr<TlsServer> tls;
     const std::string saved = (fs::temp_directory_path() / "farlander-child-slow.bin").string();
     switch (GetParam()) {
-        case STOP_LOOKUP: {
-            std::unique_lock lock(lookupMutex);
-            lookupEntered = false;
-            lookupReleased = false;
-            netSetLookupFunction(slowLookup);
-            ASSERT_TRUE(start("finger://slow.example/x"));
-            ASSERT_TRUE(lookupChanged.wait_for(lock, std::chrono::milliseconds(kWaitMs),
-                                               [] { return lookupEntered; }));
-            break;
-        }
-        case STOP_CONNECT:
-            stalled = std::make_unique<StalledListener>();
-            if (!stalled->ok()) GTEST_SKIP() << "this system completes connects to a full queue";
-            ASSERT_TRUE(start(local("finger", stalled->port(), "/x")));
-            ASSERT_TRUE(watch.waitFor("Connecting..."));
-            break;
-        case STOP_HANDSHAKE:
-            if (!fetchExchange().tlsAvailable.load()) GTEST_SKIP() << "no TLS";
-            ASSERT_TRUE(start(local("gemini", silent.port(), "/")));
-            ASSERT_TRUE(silent.waitForEvent("accepted"));
-            ASSERT_TRUE(watch.waitFor("SSL connect..."));
-            break;
         case STOP_RECEIVE:
             useProxy(server.port());
             ASSERT_TRUE(start("gemini://example.org/page"));
@@ -268,14 +229,6 @@ TEST_P(ChildStop, EndsWithUserStop) {
         EXPECT_LT(fs::file_size(saved), 30u * 1000 * 1000);
         fs::remove(saved);
     }
-    if (GetParam() == STOP_LOOKUP) {
-        {
-            std::lock_guard lock(lookupMutex);
-            lookupReleased = true;
-        }
-        lookupChanged.notify_all();
-        netSetLookupFunction(nullptr);
-    }
     // No break is left over to cut the next fetch short.
     TestServer next(fixedReplyHandler("20 text/gemini\r\nnext page"));
     useProxy(next.port());
@@ -285,11 +238,10 @@ TEST_P(ChildStop, EndsWithUserStop) {
     EXPECT_EQ(result(), "20 text/gemini\r\nnext page");
 }
 
-const char* const kStopNames[] = {"lookup", "connect", "handshake", "receive", "handover", "progress"};
+const char* const kStopNames[] = {"receive", "handover", "progress"};
 
 INSTANTIATE_TEST_SUITE_P(ChildAt, ChildStop,
-                         ::testing::Values(STOP_LOOKUP, STOP_CONNECT, STOP_HANDSHAKE, STOP_RECEIVE,
-                                           STOP_HAND_OVER, STOP_PROGRESS),
+                         ::testing::Values(STOP_RECEIVE, STOP_HAND_OVER, STOP_PROGRESS),
                          [](const ::testing::TestParamInfo<StopPoint>& param) {
                              return kStopNames[param.param];
                          });
