@@ -120,6 +120,8 @@ void expectSame(const std::string& got, const std::string& want) {
     EXPECT_TRUE(got == want);
 }
 
+// Each kind of outcome as the fetch hands it on; which header means which outcome is
+// protocol_test's table.
 TEST(FetchReplies, EveryAnswerKind) {
     const std::string big = "20 text/plain\r\n" + testBinary(3 * 1000 * 1000, 5);
     const struct {
@@ -134,21 +136,13 @@ TEST(FetchReplies, EveryAnswerKind) {
         {"gemini", "/", "20 text/gemini\r\nbody\n", FETCH_PAGE, "", "", 1},
         {"gemini", "/big", big, FETCH_PAGE},
         {"gemini", "/ask", "10 Your name?\r\n", FETCH_INPUT, "", "Your name?"},
-        {"gemini", "/pw", "11 Password\r\n", FETCH_INPUT, "", "Password"},
         {"gemini", "/dir/page", "30 other\r\n", FETCH_REDIRECT, "", "gemini://example.org/dir/other"},
         {"gemini", "/", "60 Identity please\r\n", FETCH_CERTIFICATE},
         {"gemini", "/", "51 Not found\r\n", FETCH_SERVER_ERROR, "Server error: 51 Not found"},
-        {"gemini", "/", "61 Not authorised\r\n", FETCH_SERVER_ERROR, "Server error: 61 Not authorised"},
-        {"gemini", "/", std::string(2000, 'x'), FETCH_SERVER_ERROR, kInvalidHeader},
-        {"gemini", "/", "hello", FETCH_SERVER_ERROR, kInvalidHeader},
-        {"gemini", "/", "20 text/gemini\n", FETCH_SERVER_ERROR, kInvalidHeader},
-        {"finger", "/x", "", FETCH_PAGE},  // an empty page
+        {"gemini", "/", "hello", FETCH_SERVER_ERROR, kInvalidHeader},  // closed before a header
+        {"finger", "/x", "", FETCH_PAGE},                                // an empty page
         {"nex", "/notes.txt", "Some notes.\n", FETCH_PAGE, "", "", 3},
-        {"spartan", "/", "4 Not found\r\n", FETCH_SERVER_ERROR, "Server error: 4 Not found"},
-        {"http", "/", "HTTP/1.1 404 Not Found\r\n\r\n", FETCH_SERVER_ERROR, "Server error: 404 Not Found"},
-        // HTTP redirects are not resolved; an unknown header without a message is shown raw.
-        {"http", "/", "HTTP/1.1 301 Moved\r\nLocation: https://w/x\r\n\r\n", FETCH_REDIRECT, "",
-         "https://w/x"},
+        // An HTTP header without a message is shown raw.
         {"http", "/", "HTTP/1.0 200 OK\r\n\r\nold", FETCH_SERVER_ERROR},
     };
     for (const auto& c : cases) {
@@ -170,11 +164,7 @@ TEST(FetchReplies, ProtocolServers) {
     // handler, scheme, path; the result, and the request the server must have received.
     const std::tuple<ConnectionHandler, const char*, std::string, std::string, std::string> cases[] = {
         {gopherHandler(), "gopher", "/1/", gopherMenuText(), "/\r\n"},
-        {gopherHandler(), "gopher", "/0/text", gopherTextFile(), "/text\r\n"},
-        {gopherHandler(), "gopher", "/7/search%09amiga", "iResults for amiga\tfake\t(NULL)\t0\r\n.\r\n",
-         "/search\tamiga\r\n"},
         {fingerHandler(), "finger", "/someone", "Login: someone\r\nPlan: none\r\n", "someone\r\n"},
-        {fingerHandler(), "finger", "", "Login: \r\nPlan: none\r\n", "\r\n"},
         {nexHandler(), "nex", "/", nexListingText(), "/\r\n"},
         {spartanEchoHandler(), "spartan", "/form?a%20b", "2 text/plain\r\nreceived 3 bytes\na b",
          "127.0.0.1 /form?a%20b 3\r\n"},
@@ -234,7 +224,6 @@ TEST(FetchTls, GeminiAnswers) {
     } cases[] = {
         {"20 text/gemini\r\n# Secure\n", FETCH_PAGE, "20 text/gemini\r\n# Secure\n"},
         {"20 text/gemini\r\nslow", FETCH_PAGE, "20 text/gemini\r\nslow", 1},
-        {std::string(2000, 'n'), FETCH_SERVER_ERROR, kInvalidHeader},
         {"60 Certificate required\r\n", FETCH_CERTIFICATE, "60 Certificate required\r\n", 0, true},
         {"20 application/octet-stream\r\n" + body, FETCH_DOWNLOAD, "(none)"},  // the file holds body
     };
@@ -384,6 +373,8 @@ TEST(FetchErrors, ConnectionFailures) {
     }
 }
 
+// Every request form is protocol_test's table; here, one of each kind goes through the
+// proxy whole, a Spartan body after its header.
 TEST(FetchProxy, RequestFormsByteForByte) {
     const std::string gemOk = "20 text/gemini\r\nok";
     const struct {
@@ -392,16 +383,10 @@ TEST(FetchProxy, RequestFormsByteForByte) {
         std::string reply;
         int32_t status = FETCH_PAGE;
     } cases[] = {
-        {"gemini://example.org/dir/page", "gemini://example.org/dir/page\r\n", gemOk},
         {"gemini://example.org:1966/a", "gemini://example.org:1966/a\r\n", gemOk},
         {"spartan://example.org:301/form?a%20b", "example.org:301 /form?a%20b 3\r\na b",
          "2 text/plain\r\nok"},
-        {"spartan://example.org/form?a%20b", "example.org /form?a%20b 3\r\na b", "2 text/plain\r\nok"},
         {"gopher://example.org/1/dir%20x", "example.org\t70\t/dir x\r\n", "iok\r\n.\r\n"},
-        {"finger://example.org/user", "finger://example.org:79/user\r\n", "Plan\r\n"},
-        {"nex://example.org/dir/", "nex://example.org:1900/dir/\r\n", "listing\n"},
-        {"http://example.org/x", "GET http://example.org:80/x HTTP/1.1\r\nConnection: close\r\n\r\n",
-         "HTTP/1.1 404 Not Found\r\n\r\n", FETCH_SERVER_ERROR},
         {"https://example.org/x", "GET https://example.org:443/x HTTP/1.1\r\nConnection: close\r\n\r\n",
          "HTTP/1.1 301 Moved\r\nLocation: https://example.org/y\r\n\r\n", FETCH_REDIRECT},
     };
