@@ -240,8 +240,7 @@ TEST_P(ChildStop, EndsWithUserStop) {
 
 const char* const kStopNames[] = {"receive", "handover", "progress"};
 
-INSTANTIATE_TEST_SUITE_P(ChildAt, ChildStop,
-                         ::testing::Values(STOP_RECEIVE, STOP_HAND_OVER, STOP_PROGRESS),
+INSTANTIATE_TEST_SUITE_P(ChildAt, ChildStop, ::testing::Values(STOP_RECEIVE, STOP_HAND_OVER, STOP_PROGRESS),
                          [](const ::testing::TestParamInfo<StopPoint>& param) {
                              return kStopNames[param.param];
                          });

@@ -140,7 +140,7 @@ TEST(FetchReplies, EveryAnswerKind) {
         {"gemini", "/", "60 Identity please\r\n", FETCH_CERTIFICATE},
         {"gemini", "/", "51 Not found\r\n", FETCH_SERVER_ERROR, "Server error: 51 Not found"},
         {"gemini", "/", "hello", FETCH_SERVER_ERROR, kInvalidHeader},  // closed before a header
-        {"finger", "/x", "", FETCH_PAGE},                                // an empty page
+        {"finger", "/x", "", FETCH_PAGE},                              // an empty page
         {"nex", "/notes.txt", "Some notes.\n", FETCH_PAGE, "", "", 3},
         // An HTTP header without a message is shown raw.
         {"http", "/", "HTTP/1.0 200 OK\r\n\r\nold", FETCH_SERVER_ERROR},
