@@ -3,17 +3,14 @@
 // nothing leaks across many fetches.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "net/child.h"
 #include "net/exchange.h"
@@ -31,34 +28,15 @@ namespace fs = std::filesystem;
 
 constexpr int kWaitMs = 60000;  // generous: the machine may be loaded
 
-// Watches the status line from any thread.
-class StatusWatch {
-  public:
-    StatusWatch() {
-        ShellBackend backend;
-        backend.showStatus = [this](const std::string& text) {
-            {
-                std::lock_guard lock(mutex_);
-                texts_.push_back(text);
-            }
-            changed_.notify_all();
-        };
-        shellInstallBackend(std::move(backend));
+// Waits until done() holds; false after the time-out.
+bool waitUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ~StatusWatch() { shellInstallBackend(ShellBackend{}); }
-    // Waits until a status text starting with prefix has been shown.
-    bool waitFor(const std::string& prefix) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] {
-            return std::ranges::any_of(texts_, [&](const std::string& t) { return t.starts_with(prefix); });
-        });
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> texts_;
-};
+    return true;
+}
 
 // Sends reply, marks "sent" and keeps the connection open: a fetch blocked in its
 // receive (or in a hand-over).
@@ -179,7 +157,6 @@ enum StopPoint { STOP_RECEIVE, STOP_HAND_OVER, STOP_PROGRESS };
 class ChildStop : public ChildTest, public ::testing::WithParamInterface<StopPoint> {};
 
 TEST_P(ChildStop, EndsWithUserStop) {
-    StatusWatch watch;
     TestServer server(
         sendThenHold(GetParam() == STOP_HAND_OVER ? "20 image/png\r\nPNG" : "20 text/gemini\r\npart"));
     // Start a fetch and wait until it blocks where this case wants it.
@@ -208,7 +185,7 @@ TEST_P(ChildStop, EndsWithUserStop) {
             ASSERT_NE(waitChild(childSignals().download), 0u);
             ASSERT_TRUE(childAnswerDownload(saved));
             // The first progress text comes with the first chunk past 64 KiB.
-            ASSERT_TRUE(watch.waitFor("Bytes: "));
+            ASSERT_TRUE(waitUntil([] { return currentStatus().starts_with("Bytes: "); }));
             break;
     }
     disableGuiBeforePageLoad();
@@ -290,14 +267,6 @@ INSTANTIATE_TEST_SUITE_P(ChildDuring, ChildQuit, ::testing::Values(false, true),
                              return std::string(param.param ? "handover" : "receive");
                          });
 
-// Lookup workers close their descriptors as they finish.
-bool lookupsFinished() {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (netPendingLookups() > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-    return netPendingLookups() == 0;
-}
-
 size_t openDescriptors() {
     const fs::directory_iterator entries("/proc/self/fd");
     return static_cast<size_t>(std::distance(fs::begin(entries), fs::end(entries)));
@@ -309,11 +278,12 @@ TEST_F(ChildTest, NothingLeaksAcrossManyFetches) {
     TestServer spartan(spartanEchoHandler());
     TestServer proxy(fixedReplyHandler("51 Not found\r\n"));
     const std::string target = (fs::temp_directory_path() / "farlander-child-leak.bin").string();
-    // Warm up once so that lazily made descriptors are counted on both sides.
+    // Warm up once so that lazily made descriptors are counted on both sides; lookup
+    // workers close theirs as they finish.
     ASSERT_TRUE(start(local("finger", finger.port(), "/warm")));
     ASSERT_TRUE(finish());
     ASSERT_TRUE(finger.waitForConnections(1));
-    ASSERT_TRUE(lookupsFinished());
+    ASSERT_TRUE(waitUntil([] { return netPendingLookups() == 0; }));
     const size_t before = openDescriptors();
     // A page, a request body answered and refused, a server error through the proxy.
     const int32_t statuses[] = {FETCH_PAGE, FETCH_PAGE, FETCH_NETWORK_ERROR, FETCH_SERVER_ERROR};
@@ -342,7 +312,7 @@ TEST_F(ChildTest, NothingLeaksAcrossManyFetches) {
     ASSERT_TRUE(finger.waitForConnections(1 + kFetches / 4));
     ASSERT_TRUE(spartan.waitForConnections(kFetches / 4));
     ASSERT_TRUE(proxy.waitForConnections(kFetches / 4));
-    EXPECT_TRUE(lookupsFinished());
+    EXPECT_TRUE(waitUntil([] { return netPendingLookups() == 0; }));
     EXPECT_EQ(openDescriptors(), before);
     headlessReset();
 }
