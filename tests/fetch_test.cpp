@@ -2,7 +2,6 @@
 // file byte for byte, request bodies, the proxy request forms, and the pure helpers
 // (route, progress text).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -17,6 +16,7 @@
 #include "net/exchange.h"
 #include "net/fetch.h"
 #include "platform/socket.h"
+#include "support/private_home.h"
 #include "support/servers.h"
 #include "support/tls_server.h"
 #include "ui/ui.h"
@@ -28,20 +28,10 @@ namespace fs = std::filesystem;
 
 const std::string kInvalidHeader = "Server error: server did not send valid Gemini header";
 
-// A folder of its own for each test, removed afterwards.
-struct TempFolder {
-    fs::path path =
-        fs::temp_directory_path() / ("farlander-fetch-" + std::to_string(::getpid()) + "-" +
-                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    TempFolder() {
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::string file(const std::string& name) const { return (path / name).string(); }
+// A folder of its own for each test (also its preferences folder), removed afterwards.
+struct TempFolder : PrivateHome {
+    TempFolder() : PrivateHome("fetch") {}
+    std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
 void writeFile(const std::string& path, const std::string& bytes) {
@@ -302,7 +292,7 @@ TEST(FetchUpload, FileBodies) {
     const std::string content = testBinary(20000, 4);
     writeFile(folder.file("up.bin"), content);
     // A long path is not cut.
-    const fs::path deep = folder.path / std::string(100, 'd') / std::string(100, 'e');
+    const fs::path deep = fs::path(folder.path) / std::string(100, 'd') / std::string(100, 'e');
     fs::create_directories(deep);
     const std::string longPath = (deep / "upload.txt").string();
     writeFile(longPath, "hello");
