@@ -176,8 +176,6 @@ TEST_F(GuiTest, WindowAndGadgets) {
         EXPECT_EQ(guiGadgetEnabled(id), id != GAD_FORWARD) << id;
     }
     EXPECT_EQ(guiGadgetText(GAD_HOME), "B3");
-    guiGadgetEnable(GAD_FORWARD, true);
-    EXPECT_TRUE(guiGadgetEnabled(GAD_FORWARD));
     std::thread([] { guiSetStatusText("Loading…"); }).join();
     guiProcessEvents();
     EXPECT_EQ(guiGadgetText(GAD_STATUS), "Loading…");
