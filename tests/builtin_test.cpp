@@ -98,9 +98,6 @@ TEST_F(BuiltinPages, ErrorPageFollowsTheScheme) {
         EXPECT_STREQ(model.lines[0].text, "# 51 Not found") << c.url;
         EXPECT_EQ(model.lines[0].style, c.style) << c.url;
     }
-    const PageText redirects = getErrorPage(getString(MSG_ERR_TOO_MANY_REDIRECTS), SCHEME_GEMINI);
-    ASSERT_NE(redirects, nullptr);
-    EXPECT_EQ(*redirects, std::string("20 text/gemini\r\n") + getString(MSG_ERR_TOO_MANY_REDIRECTS) + "\n");
     const PageText empty = getErrorPage(nullptr, SCHEME_FINGER);
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(*empty, "\n");
