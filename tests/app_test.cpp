@@ -2,14 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/app.h"
 #include "net/exchange.h"
 #include "platform/spawn.h"
+#include "support/private_home.h"
 #include "support/servers.h"
 #include "support/tls_server.h"
 
@@ -102,7 +104,6 @@ TEST(Program, ExitCodesAndMessages) {
         std::string err;
     } cases[] = {
         {{"SCREEN", "URL=gemini://h/", "--bad"}, 20, VALID_ARGS, ""},
-        {{"URL"}, 20, VALID_ARGS, ""},
         {{"--version"}, 0, "Farlander 0.11 (18.02.2024)\n", ""},
     };
     for (const auto& c : cases) {
@@ -143,58 +144,44 @@ TEST(Program, WithoutADisplayItSaysSo) {
     fs::remove_all(home);
 }
 
-TEST(Program, ShowsAPageAndQuitsOnABreakKeepingTheVisitedList) {
-    TlsServer server(TlsServerOptions{}, [](TlsServerConnection& connection) {
-        connection.server().base().record(connection.readLine());
-        connection.write("20 text/gemini\r\n# A real page\nServed to the program.\n");
-        connection.server().base().markEvent("served");
-    });
-    ASSERT_TRUE(server.ok());
-    fs::path home = fs::path(testing::TempDir()) / "farlander-program-test";
-    fs::remove_all(home);
-    fs::create_directories(home);
-    fs::path shot = home / "shot.png";
-    std::string url = "gemini://127.0.0.1:" + std::to_string(server.port()) + "/";
-    // The screenshot is written once the page is drawn; then the break comes.
-    ProgramResult r = runProgram({FARLANDER_BINARY, "URL=" + url},
-                                 {{"FARLANDER_HOME", home.string()}, {"FARLANDER_SCREENSHOT", shot.string()}},
-                                 {}, 60000, [&] { return fs::exists(shot); });
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 20) << r.err;
-    EXPECT_EQ(server.base().records().size(), 1u);
-    std::string visited = readWholeFile((home / "prefs" / "visited.txt").string());
-    EXPECT_EQ(visited, url + "\n");
-    fs::remove_all(home);
-}
-
-TEST(Program, ABreakEndsAFetchOrAnOpenDialog) {
-    // A server that never answers, and one that asks for input (the program then
-    // sits in its input dialog): either way a break ends the program with 20.
-    for (std::string reply : {std::string(), std::string("10 Your name?\r\n")}) {
-        TlsServer server(TlsServerOptions{}, [reply](TlsServerConnection& connection) {
+// The real program against a TLS server: a break ends it with 20 whether it shows a page
+// (drawn once the screenshot is written), waits for a server that never answers, or sits
+// in the input dialog of a question; what it visited is saved on the way out.
+TEST(Program, ABreakEndsItWhateverItIsDoing) {
+    const struct {
+        std::string reply;
+        bool screenshot;
+        bool visited;
+    } cases[] = {
+        {"20 text/gemini\r\n# A real page\nServed to the program.\n", true, true},
+        {"", false, false},
+        {"10 Your name?\r\n", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        TlsServer server(TlsServerOptions{}, [reply = c.reply](TlsServerConnection& connection) {
             connection.server().base().record(connection.readLine());
             if (!reply.empty()) connection.write(reply);
             connection.server().base().markEvent("asked");
             if (reply.empty()) connection.readLine();  // silent until the program goes
         });
         ASSERT_TRUE(server.ok());
-        fs::path home = fs::path(testing::TempDir()) / "farlander-program-break";
-        fs::remove_all(home);
-        std::string url = "gemini://127.0.0.1:" + std::to_string(server.port()) + "/";
+        PrivateHome home("program");
+        const std::string shot = home.path + "/shot.png";
+        std::vector<std::pair<std::string, std::string>> environment{{"FARLANDER_HOME", home.path}};
+        if (c.screenshot) environment.emplace_back("FARLANDER_SCREENSHOT", shot);
+        const std::string url = "gemini://127.0.0.1:" + std::to_string(server.port()) + "/";
         std::optional<std::chrono::steady_clock::time_point> asked;
-        ProgramResult r =
-            runProgram({FARLANDER_BINARY, url}, {{"FARLANDER_HOME", home.string()}}, {}, 30000, [&] {
-                if (!asked && server.base().waitForEvent("asked", 1, 0))
-                    asked = std::chrono::steady_clock::now();
-                // A moment for the dialog to open.
-                return asked && std::chrono::steady_clock::now() > *asked + std::chrono::milliseconds(300);
-            });
-        EXPECT_FALSE(r.timedOut) << reply;
+        ProgramResult r = runProgram({FARLANDER_BINARY, "URL=" + url}, environment, {}, 60000, [&] {
+            if (c.screenshot) return fs::exists(shot);
+            if (!asked && server.base().waitForEvent("asked", 1, 0)) asked = std::chrono::steady_clock::now();
+            // A moment for the dialog to open.
+            return asked && std::chrono::steady_clock::now() > *asked + std::chrono::milliseconds(300);
+        });
+        EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, 20) << r.err;
-        if (!reply.empty()) {
-            EXPECT_EQ(readWholeFile((home / "prefs" / "visited.txt").string()), url + "\n");
-        }
-        fs::remove_all(home);
+        EXPECT_EQ(server.base().records().size(), 1u);
+        EXPECT_EQ(readWholeFile(home.path + "/prefs/visited.txt"), c.visited ? url + "\n" : "");
     }
 }
 

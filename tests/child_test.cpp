@@ -3,18 +3,15 @@
 // nothing leaks across many fetches.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "net/child.h"
 #include "net/exchange.h"
@@ -33,34 +30,15 @@ namespace fs = std::filesystem;
 
 constexpr int kWaitMs = 60000;  // generous: the machine may be loaded
 
-// Watches the status line from any thread.
-class StatusWatch {
-  public:
-    StatusWatch() {
-        ShellBackend backend;
-        backend.showStatus = [this](const std::string& text) {
-            {
-                std::lock_guard lock(mutex_);
-                texts_.push_back(text);
-            }
-            changed_.notify_all();
-        };
-        shellInstallBackend(std::move(backend));
+// Waits until done() holds; false after the time-out.
+bool waitUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ~StatusWatch() { shellInstallBackend(ShellBackend{}); }
-    // Waits until a status text starting with prefix has been shown.
-    bool waitFor(const std::string& prefix) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] {
-            return std::ranges::any_of(texts_, [&](const std::string& t) { return t.starts_with(prefix); });
-        });
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> texts_;
-};
+    return true;
+}
 
 // Sends reply, marks "sent" and keeps the connection open: a fetch blocked in its
 // receive (or in a hand-over).
@@ -126,8 +104,6 @@ TEST(ChildLifecycle, CleanUpWithoutInitAndTwice) {
     EXPECT_TRUE(childWaitReady());
     EXPECT_TRUE(childRunning());
     EXPECT_TRUE(fetchExchange().networkAvailable.load());
-    EXPECT_NE(childSignals().ready, 0u);
-    EXPECT_EQ(__builtin_popcount(childSignals().all()), 4);
     childCleanUp();
     EXPECT_FALSE(childRunning());
     EXPECT_EQ(childSignals().all(), 0u);
@@ -175,58 +151,20 @@ TEST_F(ChildTest, DownloadHandOver) {
 
 // ---- Stop ----
 
-std::mutex lookupMutex;
-std::condition_variable lookupChanged;
-bool lookupEntered = false;
-bool lookupReleased = false;
-
-NetResult slowLookup(const char*, int, std::vector<NetAddress>*) {
-    std::unique_lock lock(lookupMutex);
-    lookupEntered = true;
-    lookupChanged.notify_all();
-    lookupChanged.wait_for(lock, std::chrono::milliseconds(kWaitMs), [] { return lookupReleased; });
-    return NET_LOOKUP_FAILED;
-}
-
-enum StopPoint { STOP_LOOKUP, STOP_CONNECT, STOP_HANDSHAKE, STOP_RECEIVE, STOP_HAND_OVER, STOP_PROGRESS };
+// Where the fetch blocks when Stop comes. A break of each blocking call of the socket
+// and TLS layers is tested there; here, the receive stands for them, beside the waits
+// that this layer adds (the hand-over, a download in progress).
+enum StopPoint { STOP_RECEIVE, STOP_HAND_OVER, STOP_PROGRESS };
 
 class ChildStop : public ChildTest, public ::testing::WithParamInterface<StopPoint> {};
 
 TEST_P(ChildStop, EndsWithUserStop) {
-    StatusWatch watch;
     TestServer server(
         sendThenHold(GetParam() == STOP_HAND_OVER ? "20 image/png\r\nPNG" : "20 text/gemini\r\npart"));
-    TestServer silent([](TestConnection& connection) {
-        connection.server().markEvent("accepted");
-        connection.holdUntilClosed();
-    });
     // Start a fetch and wait until it blocks where this case wants it.
-    std::unique_ptr<StalledListener> stalled;
     std::unique_ptr<TlsServer> tls;
     const std::string saved = (fs::temp_directory_path() / "farlander-child-slow.bin").string();
     switch (GetParam()) {
-        case STOP_LOOKUP: {
-            std::unique_lock lock(lookupMutex);
-            lookupEntered = false;
-            lookupReleased = false;
-            netSetLookupFunction(slowLookup);
-            ASSERT_TRUE(start("finger://slow.example/x"));
-            ASSERT_TRUE(lookupChanged.wait_for(lock, std::chrono::milliseconds(kWaitMs),
-                                               [] { return lookupEntered; }));
-            break;
-        }
-        case STOP_CONNECT:
-            stalled = std::make_unique<StalledListener>();
-            if (!stalled->ok()) GTEST_SKIP() << "this system completes connects to a full queue";
-            ASSERT_TRUE(start(local("finger", stalled->port(), "/x")));
-            ASSERT_TRUE(watch.waitFor("Connecting..."));
-            break;
-        case STOP_HANDSHAKE:
-            if (!fetchExchange().tlsAvailable.load()) GTEST_SKIP() << "no TLS";
-            ASSERT_TRUE(start(local("gemini", silent.port(), "/")));
-            ASSERT_TRUE(silent.waitForEvent("accepted"));
-            ASSERT_TRUE(watch.waitFor("SSL connect..."));
-            break;
         case STOP_RECEIVE:
             useProxy(server.port());
             ASSERT_TRUE(start("gemini://example.org/page"));
@@ -251,7 +189,7 @@ TEST_P(ChildStop, EndsWithUserStop) {
             ASSERT_NE(waitChild(childSignals().download), 0u);
             ASSERT_TRUE(childAnswerDownload(saved));
             // The first progress text comes with the first chunk past 64 KiB.
-            ASSERT_TRUE(watch.waitFor("Bytes: "));
+            ASSERT_TRUE(waitUntil([] { return currentStatus().starts_with("Bytes: "); }));
             break;
     }
     disableGuiBeforePageLoad();
@@ -279,14 +217,6 @@ TEST_P(ChildStop, EndsWithUserStop) {
                 << entry.path();
         fs::remove(saved);
     }
-    if (GetParam() == STOP_LOOKUP) {
-        {
-            std::lock_guard lock(lookupMutex);
-            lookupReleased = true;
-        }
-        lookupChanged.notify_all();
-        netSetLookupFunction(nullptr);
-    }
     // No break is left over to cut the next fetch short.
     TestServer next(fixedReplyHandler("20 text/gemini\r\nnext page"));
     useProxy(next.port());
@@ -296,11 +226,9 @@ TEST_P(ChildStop, EndsWithUserStop) {
     EXPECT_EQ(result(), "20 text/gemini\r\nnext page");
 }
 
-const char* const kStopNames[] = {"lookup", "connect", "handshake", "receive", "handover", "progress"};
+const char* const kStopNames[] = {"receive", "handover", "progress"};
 
-INSTANTIATE_TEST_SUITE_P(ChildAt, ChildStop,
-                         ::testing::Values(STOP_LOOKUP, STOP_CONNECT, STOP_HANDSHAKE, STOP_RECEIVE,
-                                           STOP_HAND_OVER, STOP_PROGRESS),
+INSTANTIATE_TEST_SUITE_P(ChildAt, ChildStop, ::testing::Values(STOP_RECEIVE, STOP_HAND_OVER, STOP_PROGRESS),
                          [](const ::testing::TestParamInfo<StopPoint>& param) {
                              return kStopNames[param.param];
                          });
@@ -350,14 +278,6 @@ INSTANTIATE_TEST_SUITE_P(ChildDuring, ChildQuit, ::testing::Values(false, true),
                              return std::string(param.param ? "handover" : "receive");
                          });
 
-// Lookup workers close their descriptors as they finish.
-bool lookupsFinished() {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (netPendingLookups() > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-    return netPendingLookups() == 0;
-}
-
 size_t openDescriptors() {
     const fs::directory_iterator entries("/proc/self/fd");
     return static_cast<size_t>(std::distance(fs::begin(entries), fs::end(entries)));
@@ -369,11 +289,12 @@ TEST_F(ChildTest, NothingLeaksAcrossManyFetches) {
     TestServer spartan(spartanEchoHandler());
     TestServer proxy(fixedReplyHandler("51 Not found\r\n"));
     const std::string target = (fs::temp_directory_path() / "farlander-child-leak.bin").string();
-    // Warm up once so that lazily made descriptors are counted on both sides.
+    // Warm up once so that lazily made descriptors are counted on both sides; lookup
+    // workers close theirs as they finish.
     ASSERT_TRUE(start(local("finger", finger.port(), "/warm")));
     ASSERT_TRUE(finish());
     ASSERT_TRUE(finger.waitForConnections(1));
-    ASSERT_TRUE(lookupsFinished());
+    ASSERT_TRUE(waitUntil([] { return netPendingLookups() == 0; }));
     const size_t before = openDescriptors();
     // A page, a request body answered and refused, a server error through the proxy.
     const int32_t statuses[] = {FETCH_PAGE, FETCH_PAGE, FETCH_NETWORK_ERROR, FETCH_SERVER_ERROR};
@@ -402,7 +323,7 @@ TEST_F(ChildTest, NothingLeaksAcrossManyFetches) {
     ASSERT_TRUE(finger.waitForConnections(1 + kFetches / 4));
     ASSERT_TRUE(spartan.waitForConnections(kFetches / 4));
     ASSERT_TRUE(proxy.waitForConnections(kFetches / 4));
-    EXPECT_TRUE(lookupsFinished());
+    EXPECT_TRUE(waitUntil([] { return netPendingLookups() == 0; }));
     EXPECT_EQ(openDescriptors(), before);
     headlessReset();
 }

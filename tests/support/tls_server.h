@@ -23,7 +23,6 @@ struct TlsServerOptions {
     std::string cipherSuites;               // TLS 1.3 ("": the library's)
     bool requestClientCertificate = false;  // any certificate the client sends is accepted
     bool expiredCertificate = false;        // valid from 2000-01-01 to 2001-01-01 only
-    std::string commonName = "farlander test server";
 };
 
 class TlsServer;
@@ -45,8 +44,6 @@ class TlsServerConnection {
     // simply end); later writes fail.
     void closeAbruptly();
 
-    // The server name the client sent ("" for none).
-    const std::string& serverName() const { return serverName_; }
     // The common name of the client's certificate ("" when it sent none).
     const std::string& peerCommonName() const { return peerCommonName_; }
     TlsServer& server() { return server_; }
@@ -57,7 +54,6 @@ class TlsServerConnection {
     int breakFd_;
     TlsConnection tls_;
     std::string pending_;
-    std::string serverName_;
     std::string peerCommonName_;
 };
 
@@ -77,7 +73,6 @@ class TlsServer {
     void stop();
 
     int handshakesCompleted() const { return completed_.load(); }
-    int handshakesFailed() const { return failed_.load(); }
     // Handshakes end by marking the event "handshake" or "handshake failed" on base().
     // What the last completed handshake brought.
     std::string lastServerName() const;
@@ -93,7 +88,6 @@ class TlsServer {
     TlsHandler handler_;
     std::unique_ptr<ssl_ctx_st, TlsContextFree> context_;
     std::atomic<int> completed_{0};
-    std::atomic<int> failed_{0};
     mutable std::mutex mutex_;
     std::string lastServerName_;
     std::string lastPeerCommonName_;

@@ -90,12 +90,6 @@ void WindowTest::restartWindow() {
     if (!address.empty()) loadPage(address.c_str());
 }
 
-std::string lineText(int i) {
-    const PageRecord* page = currentPage();
-    if (!page || i < 0 || i >= page->model.lineCount) return {};
-    return page->model.lines[i].text;
-}
-
 int lineStyle(int i) {
     const PageRecord* page = currentPage();
     if (!page || i < 0 || i >= page->model.lineCount) return -1;

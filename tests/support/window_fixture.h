@@ -32,8 +32,7 @@ class WindowTest : public ::testing::Test {
     bool network = false;
 };
 
-// The text of display line i of the page on show ("" outside).
-std::string lineText(int i);
+// The style of display line i of the page on show (-1 outside).
 int lineStyle(int i);
 // The index of the first display line containing text, -1 when none.
 int findLine(const std::string& text);
