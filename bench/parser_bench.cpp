@@ -18,8 +18,70 @@ namespace {
 
 constexpr size_t DOCUMENT_SIZE = 10 * 1024 * 1024;
 
-// A capsule-like page: headings, paragraphs of one to six wrapped lines, links with
-// and without labels, list items, quotes and preformatted blocks, with some UTF-8.
+// A capsule-like page made of these words: headings, paragraphs of one to six
+// wrapped lines, links with and without labels, list items, quotes and
+// preformatted blocks.
+std::string capsulePage(const std::vector<std::string>& words) {
+    std::mt19937 random(20240601u);
+    auto sentence = [&](std::string& out, size_t length) {
+        const size_t start = out.size();
+        while (out.size() - start < length) {
+            out += words[random() % words.size()];
+            out += ' ';
+        }
+        out.back() = '.';
+    };
+    std::string text = "20 text/gemini\r\n";
+    text.reserve(DOCUMENT_SIZE + 1024);
+    int link = 0;
+    while (text.size() < DOCUMENT_SIZE) {
+        switch (random() % 10) {
+            case 0:
+                text += "## ";
+                sentence(text, 20 + random() % 30);
+                text += "\n\n";
+                break;
+            case 1:
+            case 2:
+                text += "=> ";
+                text += random() % 2 ? "gemini://capsule.example/gemlog/" : "../notes/";
+                text += std::to_string(link++);
+                text += ".gmi ";
+                sentence(text, 10 + random() % 70);
+                text += '\n';
+                break;
+            case 3:
+                for (int i = 0; i < 4; ++i) {
+                    text += "* ";
+                    sentence(text, 20 + random() % 80);
+                    text += '\n';
+                }
+                text += '\n';
+                break;
+            case 4:
+                text += "> ";
+                sentence(text, 60 + random() % 200);
+                text += "\n\n";
+                break;
+            case 5:
+                text += "```\n";
+                for (int i = 0; i < 6; ++i) {
+                    text += "    |  ";
+                    sentence(text, 20 + random() % 90);
+                    text += '\n';
+                }
+                text += "```\n\n";
+                break;
+            default:
+                sentence(text, 60 + random() % 540);
+                text += "\n\n";
+                break;
+        }
+    }
+    return text;
+}
+
+// Mostly English, with some UTF-8.
 const std::string& gemtextDocument() {
     static const std::string doc = [] {
         const std::vector<std::string> words = {
@@ -59,64 +121,35 @@ const std::string& gemtextDocument() {
             "d\xC5\xBA",
             "wait\xE2\x80\xA6",
         };
-        std::mt19937 random(20240601u);
-        auto sentence = [&](std::string& out, size_t length) {
-            const size_t start = out.size();
-            while (out.size() - start < length) {
-                out += words[random() % words.size()];
-                out += ' ';
-            }
-            out.back() = '.';
-        };
-        std::string text = "20 text/gemini\r\n";
-        text.reserve(DOCUMENT_SIZE + 1024);
-        int link = 0;
-        while (text.size() < DOCUMENT_SIZE) {
-            switch (random() % 10) {
-                case 0:
-                    text += "## ";
-                    sentence(text, 20 + random() % 30);
-                    text += "\n\n";
-                    break;
-                case 1:
-                case 2:
-                    text += "=> ";
-                    text += random() % 2 ? "gemini://capsule.example/gemlog/" : "../notes/";
-                    text += std::to_string(link++);
-                    text += ".gmi ";
-                    sentence(text, 10 + random() % 70);
-                    text += '\n';
-                    break;
-                case 3:
-                    for (int i = 0; i < 4; ++i) {
-                        text += "* ";
-                        sentence(text, 20 + random() % 80);
-                        text += '\n';
-                    }
-                    text += '\n';
-                    break;
-                case 4:
-                    text += "> ";
-                    sentence(text, 60 + random() % 200);
-                    text += "\n\n";
-                    break;
-                case 5:
-                    text += "```\n";
-                    for (int i = 0; i < 6; ++i) {
-                        text += "    |  ";
-                        sentence(text, 20 + random() % 90);
-                        text += '\n';
-                    }
-                    text += "```\n\n";
-                    break;
-                default:
-                    sentence(text, 60 + random() % 540);
-                    text += "\n\n";
-                    break;
-            }
-        }
-        return text;
+        return capsulePage(words);
     }();
+    return doc;
+}
+
+// Many scripts in one page: Latin with accents, Greek, Cyrillic, Hebrew, Arabic,
+// Chinese, Japanese, Korean, emoji with skin tones, combining accents.
+const std::string& mixedScriptDocument() {
+    static const std::string doc = capsulePage({
+        "the",
+        "small",
+        "internet",
+        "caf\xC3\xA9",
+        "\xC5\x81\xC3\xB3"
+        "d\xC5\xBA",
+        "\xCE\xBA\xCF\x8C\xCF\x83\xCE\xBC\xCE\xB5",
+        "\xCE\xB3\xCE\xB5\xCE\xB9\xCE\xAC",
+        "\xD0\xBC\xD0\xB8\xD1\x80",
+        "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82",
+        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",
+        "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7",
+        "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x96\xE7\x95\x8C",
+        "\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF",
+        "\xEC\x95\x88\xEB\x85\x95",
+        "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD",
+        "e\xCC\x81t\xC3\xA9",
+        "gemini",
+        "\xE2\x80\x9Cquoted\xE2\x80\x9D",
+    });
     return doc;
 }
 
@@ -157,6 +190,25 @@ void BM_ParserGemtext10MBFreshPage(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
 }
 BENCHMARK(BM_ParserGemtext10MBFreshPage)->Unit(benchmark::kMillisecond);
+
+// A page in many scripts, kept as UTF-8 and wrapped by display columns (1), or
+// transliterated to ISO-8859-1 (0). Parsed again into the same page model.
+void BM_ParserMixedScripts10MB(benchmark::State& state) {
+    const std::string& doc = mixedScriptDocument();
+    const UrlRecord record = pageRecord();
+    ParseOptions options;
+    options.unicode = state.range(0) != 0;
+    PageModel page;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(parseNetBuf(page, record, 80, doc, options));
+        state.PauseTiming();
+        headlessReset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
+    state.counters["lines"] = page.lineCount;
+}
+BENCHMARK(BM_ParserMixedScripts10MB)->ArgName("unicode")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // A value of kB from /proc/self/status ("VmRSS", "VmHWM"); -1 when unknown.
 int64_t statusKilobytes(const std::string& key) {

@@ -62,6 +62,12 @@ void capsule(TlsServerConnection& connection) {
         reply = "10 Your name?\r\n";
     } else if (path.rfind("/ask", 0) == 0) {
         reply = "20 text/gemini\r\nanswer was " + path.substr(path.find('?') + 1) + "\n";
+    } else if (path == "/greek") {
+        reply =
+            "20 text/gemini\r\n\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7\xCE\xBC\xCE\xAD\xCF\x81\xCE\xB1\n"
+            "=> /caf\xC3\xA9 a link to an IRI\n";
+    } else if (path == "/odd") {
+        reply = "20 text/gemini; charset=x-no-such-charset\r\nplain\n";
     } else if (path == "/web") {
         reply = "30 http://127.0.0.1:1/elsewhere\r\n";
     } else if (path == "/once") {
@@ -403,4 +409,35 @@ TEST_F(BrowserTest, SearchTextReachesTheServerAsTypedAndEscapeAnswersNoPrompt) {
     ASSERT_TRUE(settle());
     EXPECT_EQ(uploadsAsked, 0);
     EXPECT_TRUE(spartan.records().empty());
+}
+
+TEST_F(BrowserTest, UnicodeTextModeLinksAndSwitch) {
+    open(url("/greek"));
+    EXPECT_GE(findLine("\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7"), 0) << "Greek letters, not dots";
+    const size_t served = server->base().records().size();
+    // The other display is the same text parsed again: nothing is fetched.
+    runCommand(CMD_UNICODE_TEXT);
+    EXPECT_EQ(settings.unicodeText, 0);
+    EXPECT_GE(findLine("\xB7\xB7\xB7\xB7"), 0);
+    EXPECT_FALSE(guiMenuChecked(commandCode(CMD_UNICODE_TEXT)));
+    runCommand(CMD_UNICODE_TEXT);
+    EXPECT_GE(findLine("\xCE\x9A\xCE\xB1\xCE\xBB\xCE\xB7"), 0);
+    EXPECT_EQ(server->base().records().size(), served);
+
+    // A link to an IRI is requested as its escaped UTF-8, and shown so.
+    const int link = findLine("a link to an IRI");
+    ASSERT_GE(link, 0);
+    EXPECT_STREQ(currentPage()->model.lines[link].linkUrl, url("/caf%c3%a9").c_str());
+    pageMouse(viewMetrics().textLeft + 3 * viewMetrics().charWidth + 2,
+              viewMetrics().textTop + (link - viewState().topLine) * viewMetrics().lineHeight + 2,
+              SELECTDOWN);
+    pageMouse(viewMetrics().textLeft + 3 * viewMetrics().charWidth + 2,
+              viewMetrics().textTop + (link - viewState().topLine) * viewMetrics().lineHeight + 2, SELECTUP);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(pathOf(server->base().records().back()), "/caf%c3%a9");
+
+    // A character set this system does not know: shown as UTF-8, and said so.
+    open(url("/odd"));
+    EXPECT_GE(findLine("plain"), 0);
+    EXPECT_EQ(currentStatus(), messageText(MSG_STATUS_UNKNOWN_CHARSET));
 }

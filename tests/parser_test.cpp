@@ -474,6 +474,51 @@ TEST_F(PageParser, CountedDocumentsAndMovedPages) {
     EXPECT_TRUE(moved.lines.empty());
 }
 
+TEST_F(PageParser, UnicodeTextWrapsByColumnsAndNeverCutsACluster) {
+    const std::string wide = "\xE4\xBD\xA0";   // one CJK character: two columns, three bytes
+    const std::string accented = "e\xCC\x81";  // e and a combining acute accent: one column
+    std::string tenWide;
+    for (int i = 0; i < 10; ++i)
+        tenWide += wide;
+    const struct {
+        int columns;
+        std::string body;
+        std::vector<std::string> lines;
+    } cases[] = {
+        // Bytes would cut the line after 3 characters; columns after 5.
+        {7,
+         "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9 x",
+         {"0 TEXT|\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", "0 TEXT|x"}},
+        // No space or break character: a hard cut between characters.
+        {7,
+         tenWide,
+         {"0 TEXT|" + tenWide.substr(0, 9), "0 TEXT|" + tenWide.substr(9, 9),
+          "0 TEXT|" + tenWide.substr(18, 9), "0 TEXT|" + tenWide.substr(27, 3)}},
+        // A character wider than the whole line still gets a line of its own.
+        {1, wide + wide, {"0 TEXT|" + wide, "0 TEXT|" + wide}},
+        // Combining accents stay with their letter; the list marker is U+00B7.
+        {5,
+         "* " + accented + accented + accented,
+         {"0 TEXT| \xC2\xB7 " + accented + accented, "0 TEXT|   " + accented}},
+        // Preformatted lines are cut at a column, on a character's edge.
+        {5, "```\nab" + wide + wide + "cd\n```", {"1 PREFORMAT|ab" + wide}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        ParseOptions options;
+        options.unicode = true;
+        parseNetBuf(page, record(INDEX), c.columns, "20 text/gemini\r\n" + c.body + "\n", options);
+        EXPECT_EQ(describe(page), c.lines);
+    }
+    // A link's clickable extent counts columns, and its target is requested escaped.
+    ParseOptions options;
+    options.unicode = true;
+    parseNetBuf(page, record(INDEX), 80, "20 text/gemini\r\n=> caf\xC3\xA9 " + tenWide + "\n", options);
+    ASSERT_EQ(page.lineCount, 1);
+    EXPECT_EQ(page.lines[0].linkTextLength, 24);
+    EXPECT_STREQ(page.lines[0].linkUrl, "gemini://example.org/dir/caf%c3%a9");
+}
+
 TEST_F(PageParser, AddLineCopiesTheText) {
     char text[] = "hello there";
     ASSERT_TRUE(addLine(page, text, 5, STYLE_HEADING, 7));

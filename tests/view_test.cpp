@@ -211,6 +211,42 @@ TEST_F(ViewTest, AddressesShowInTheDisplayCharacterSet) {
     EXPECT_EQ(currentStatus(), "gemini://example.org/deg\xC2\xB0");
 }
 
+TEST_F(ViewTest, UnicodeTextIsDrawnWithRealGlyphsInItsCells) {
+    const ViewMetrics& m = viewMetrics();
+    const uint32_t paper = guiPenColour(elementPens[PEN_BACKGROUND]);
+    // Pixels of ink (anything but the background) in a rectangle of the text area.
+    auto ink = [&](int x0, int x1, int row) {
+        int n = 0;
+        for (int y = m.textTop + row * m.lineHeight; y < m.textTop + (row + 1) * m.lineHeight; ++y)
+            for (int x = x0; x < x1; ++x)
+                n += guiPixel(x, y) != paper;
+        return n;
+    };
+    // Cyrillic: letters in Unicode, middle dots in ISO-8859-1.
+    const auto cyrillic = std::make_shared<const std::string>(
+        "20 "
+        "text/gemini\r\n\xD0\x97\xD0\xB4\xD1\x80\xD0\xB0\xD0\xB2\xD1\x81\xD1\x82\xD0\xB2\xD1\x83\xD0\xB9\n");
+    settings.unicodeText = 1;
+    show(cyrillic);
+    const int letters = ink(m.textLeft, m.textLeft + m.textWidth, 0);
+    settings.unicodeText = 0;
+    show(cyrillic);
+    const int dots = ink(m.textLeft, m.textLeft + m.textWidth, 0);
+    EXPECT_GT(letters, 3 * dots) << letters << " pixels against " << dots;
+
+    // A wide character takes two cells: the bars of both rows stand in the same columns.
+    settings.unicodeText = 1;
+    show(std::make_shared<const std::string>(
+        "20 text/gemini\r\n```\n|\xE4\xBD\xA0\xE5\xA5\xBD|ab|\n|ab|\xE4\xBD\xA0\xE5\xA5\xBD|\n```\n"));
+    auto barAt = [&](int row, int column) {
+        const int x = m.textLeft + column * m.charWidth;
+        return ink(x, x + m.charWidth, row) > m.lineHeight / 3;
+    };
+    for (auto [row, column] : {std::pair{0, 0}, {0, 5}, {0, 8}, {1, 0}, {1, 3}, {1, 8}})
+        EXPECT_TRUE(barAt(row, column)) << row << ", " << column;
+    EXPECT_FALSE(barAt(0, 9)) << "nothing past the last bar";
+}
+
 TEST_F(ViewTest, ExtremeFontsAndWindowSizesDoNotBreak) {
     for (int height : {1, 200}) {
         settings.fixedFont.height = static_cast<uint16_t>(height);

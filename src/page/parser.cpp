@@ -249,37 +249,42 @@ struct Parser {
         int indent = firstIndent;
         int64_t w = width(firstWidth);
         while (length > static_cast<size_t>(w)) {
-            const int64_t half = w / 2;
-            int64_t column = 0;
-            size_t at = 0;
-            size_t space = SIZE_MAX;       // the rightmost space at a column from half to w - 1
-            size_t breakAfter = SIZE_MAX;  // the end of the rightmost break character there
-            while (at < length) {
-                int cw = 0;
-                const size_t next = nextCluster(text, length, at, cw);
-                if (column + cw > w) break;
-                if (column >= half) {
-                    if (text[at] == ' ') {
-                        space = at;
-                    } else if (next == at + 1 && BREAK_CHARACTERS[static_cast<unsigned char>(text[at])]) {
-                        breakAfter = next;
+            size_t halfAt = 0;
+            const size_t at = fitColumns(std::string_view(text, length), w, w / 2, &halfAt, nullptr);
+            if (at >= length) break;  // it fits after all
+            // The rightmost space at a column from half to w - 1, else the end of the
+            // rightmost break character there; spaces and break characters are ASCII.
+            size_t space = SIZE_MAX;
+            size_t breakAfter = SIZE_MAX;
+            for (size_t p = at; p > halfAt; --p) {
+                if (text[p - 1] == ' ' && asciiStartsCluster(text, p - 1)) {
+                    space = p - 1;
+                    break;
+                }
+            }
+            if (space == SIZE_MAX) {
+                for (size_t p = at; p > halfAt; --p) {
+                    const auto c = static_cast<unsigned char>(text[p - 1]);
+                    if (c < 0x80 && BREAK_CHARACTERS[c] && !joinsAt(text, length, p) &&
+                        asciiStartsCluster(text, p - 1)) {
+                        breakAfter = p;
+                        break;
                     }
                 }
-                column += cw;
-                at = next;
             }
-            if (at >= length) break;  // it fits after all
             size_t piece, skip;
             if (space != SIZE_MAX) {
                 piece = space;
                 skip = space + 1;
             } else if (breakAfter != SIZE_MAX) {
                 piece = skip = breakAfter;
+            } else if (at > 0) {
+                piece = skip = at;  // a hard cut
             } else {
-                // A hard cut; a cluster wider than the whole line still goes on a line
-                // of its own, so the text always gets shorter.
+                // A cluster wider than the whole line still goes on a line of its own.
                 int ignored = 0;
-                piece = skip = at > 0 ? at : nextCluster(text, length, 0, ignored);
+                piece = skip = nextCluster(text, length, 0, ignored);
+                if (skip >= length) break;
             }
             if (inPlace && indent == 0 && skip == piece + 1) {
                 text[piece] = '\0';
