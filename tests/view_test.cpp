@@ -239,8 +239,8 @@ TEST_F(ViewTest, UnicodeTextIsDrawnWithRealGlyphsInItsCells) {
     show(std::make_shared<const std::string>(
         "20 text/gemini\r\n```\n|\xE4\xBD\xA0\xE5\xA5\xBD|ab|\n|ab|\xE4\xBD\xA0\xE5\xA5\xBD|\n```\n"));
     auto barAt = [&](int row, int column) {
-        const int x = m.textLeft + column * m.charWidth;
-        return ink(x, x + m.charWidth, row) > m.lineHeight / 3;
+        const int x = columnLeft(column);
+        return ink(x, columnLeft(column + 1), row) > m.lineHeight / 3;
     };
     for (auto [row, column] : {std::pair{0, 0}, {0, 5}, {0, 8}, {1, 0}, {1, 3}, {1, 8}})
         EXPECT_TRUE(barAt(row, column)) << row << ", " << column;

@@ -43,32 +43,54 @@ bool isAscii(const char* text, size_t length) {
     return true;
 }
 
-// Which kind of run a cluster belongs to: 0 for scripts the text fonts draw in their
-// own cells (Latin, Greek, Cyrillic), 1 for other narrow ones, 2 for a wide one.
+// Which kind of run a cluster belongs to: 0 for what the text fonts draw in their own
+// cells (Latin, Greek, Cyrillic, punctuation, symbols, box drawing), 1 for other narrow
+// scripts, 2 for a wide character; NEUTRAL for an ASCII space or punctuation, which
+// takes the kind of the text around it.
+constexpr int NEUTRAL = 3;
 int runKind(const char* text, size_t at, size_t end, int width) {
     if (width == 2) return 2;
     const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) return 0;
-    // Two-byte sequences up to U+052F.
-    return end - at >= 2 && lead <= 0xD4 ? 0 : 1;
+    if (lead < 0x80) {
+        const bool letterOrDigit =
+            static_cast<unsigned>((lead | 0x20) - 'a') < 26u || static_cast<unsigned>(lead - '0') < 10u;
+        return letterOrDigit ? 0 : NEUTRAL;
+    }
+    if (end - at == 2) return lead <= 0xD4 ? 0 : 1;  // up to U+052F
+    // Latin Extended Additional, Greek Extended, punctuation, symbols: U+1E00 to U+2BFF.
+    const auto second = static_cast<unsigned char>(text[at + 1]);
+    return (lead == 0xE1 && second >= 0xB8) || (lead == 0xE2 && second < 0xAF) ? 0 : 1;
+}
+
+// The kind of the next cluster after `at` that is not neutral; 0 at the end.
+int kindAhead(const char* text, size_t length, size_t at) {
+    while (at < length) {
+        int width = 0;
+        const size_t next = nextCluster(text, length, at, width);
+        const int k = runKind(text, at, next, width);
+        if (k != NEUTRAL) return k;
+        at = next;
+    }
+    return 0;
 }
 
 // UTF-8 text in character cells: runs of one kind are drawn at once (a script that
-// joins its letters stays joined), each at the column the wrap counted for it, and
+// joins its letters stays joined, and words of a right-to-left script with the spaces
+// between them read in their order), each at the column the wrap counted for it, and
 // every wide character in its own two cells, so nothing drifts out of its column.
-void drawUtf8Cells(int32_t x, int32_t y, const char* text, size_t length, int font, int32_t pen) {
+void drawUtf8Cells(int32_t y, const char* text, size_t length, int font, int32_t pen) {
     size_t runStart = 0;
     int64_t runColumn = 0, column = 0;
     int kind = -1;
     auto flush = [&](size_t end) {
-        if (end > runStart)
-            guiTextUtf8(x + static_cast<int32_t>(runColumn) * metrics.charWidth, y, text + runStart,
-                        end - runStart, font, pen);
+        if (end > runStart) guiTextUtf8(columnLeft(runColumn), y, text + runStart, end - runStart, font, pen);
     };
     for (size_t at = 0; at < length;) {
         int width = 0;
         const size_t next = nextCluster(text, length, at, width);
-        const int k = runKind(text, at, next, width);
+        int k = runKind(text, at, next, width);
+        // Spaces and punctuation between two runs of another script belong to them.
+        if (k == NEUTRAL) k = kind == 1 && kindAhead(text, length, next) == 1 ? 1 : 0;
         if (k != kind || k == 2) {
             flush(at);
             runStart = at;
@@ -132,11 +154,20 @@ int32_t sampleWidth(int font) {
 void computeFontMetrics() {
     metrics.lineHeight = std::max(1, guiFontHeight(fixedFontHandle));
     metrics.charWidth = std::max(1, sampleWidth(fixedFontHandle));
+    const int64_t sample64 =
+        int64_t{guiTextLength(fixedFontHandle, METRICS_SAMPLE, sizeof METRICS_SAMPLE - 1)} * 64;
+    metrics.advance64 =
+        static_cast<int32_t>(std::clamp<int64_t>((sample64 + 15) / 30, 1, int64_t{metrics.charWidth} * 64));
     if (settings.usePropFont && propFontHandle) {
         int32_t prop = sampleWidth(propFontHandle);
         metrics.charWidth = std::max(metrics.charWidth, prop);
+        metrics.advance64 = metrics.charWidth * 64;
         metrics.lineHeight = std::max(metrics.lineHeight, guiFontHeight(propFontHandle));
     }
+}
+
+int32_t columnLeft(int64_t column) {
+    return metrics.textLeft + static_cast<int32_t>((column * metrics.advance64 + 32) / 64);
 }
 
 void computeTextWidth(int32_t windowWidth) {
@@ -180,7 +211,7 @@ void drawLine(const char* text, int32_t row, int32_t style, int32_t pen, bool un
         // Proportional text has no cells to keep to; ASCII fills them as it is.
         guiTextUtf8(metrics.textLeft, y, text, length, font, pen);
     } else {
-        drawUtf8Cells(metrics.textLeft, y, text, length, font, pen);
+        drawUtf8Cells(y, text, length, font, pen);
     }
 }
 

@@ -13,7 +13,8 @@
 #include "page/parser.h"
 
 struct ViewMetrics {
-    int32_t charWidth = 1;
+    int32_t charWidth = 1;   // whole pixels a column is given when the text area is sized
+    int32_t advance64 = 64;  // what a character of the fixed font really advances, in 1/64 pixel
     int32_t lineHeight = 1;
     int32_t columns = 1;
     int32_t rows = 1;
@@ -57,6 +58,10 @@ void viewSetFonts(int fixedFont, int propFont);
 inline constexpr char METRICS_SAMPLE[] = "etainoshrdlucm  ETAINOSHRDLUCM";
 
 void computeFontMetrics();
+// The pixel x where a column of the text area begins: columns advance as the fixed
+// font does, by fractions of a pixel, so text drawn in pieces lines up with text drawn
+// whole.
+int32_t columnLeft(int64_t column);
 void computeTextWidth(int32_t windowWidth);
 void computeTextHeight(int32_t windowHeight);
 
