@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "browser/keyboard.h"
 #include "browser/load.h"
 #include "browser/services.h"
 #include "net/child.h"
@@ -315,6 +316,16 @@ int runCommand(Command command, int sub) {
         case CMD_SAVE_SETTINGS:
             if (askOkCancel(getString(MSG_ASK_SAVE_SETTINGS))) prefsSave();
             return 0;
+        case CMD_COPY_TEXT:
+            copyTextCommand();
+            break;
+        case CMD_FIND:
+            findCommand();
+            break;
+        case CMD_FIND_NEXT:
+        case CMD_FIND_PREVIOUS:
+            findAgain(command == CMD_FIND_NEXT);
+            break;
         case CMD_NONE:
             return 0;
     }

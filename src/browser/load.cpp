@@ -6,6 +6,7 @@
 #include <new>
 
 #include "browser/commands.h"
+#include "browser/keyboard.h"
 #include "browser/navigate.h"
 #include "identity/identity.h"
 #include "net/child.h"
@@ -326,7 +327,10 @@ void showPage(const UrlRecord& address, PageText text) {
             }
         }
     }
+    // The link cursor, a selection and the matches belonged to the lines before.
+    viewClearMarks();
     drawPage(page->model, top);
+    findRefresh();
 
     cachePut(address.url, text);
     // A fetch still under way keeps the controls locked, so Stop stays available.
@@ -363,7 +367,12 @@ void scrollPageDown(int32_t n, bool updateScroller) {
 void pageMouse(int32_t x, int32_t y, int32_t code) {
     if (!page) return;
     LinkClick click = handleTextMouse(page->model, x, y, code);
-    if (click.line < 0) return;
+    if (click.selected) selectionMade();
+    followPageLink(click);
+}
+
+void followPageLink(const LinkClick& click) {
+    if (!page || click.line < 0) return;
     clicked.line = click.line;
     std::memcpy(clicked.pageUrl, page->address.url, sizeof clicked.pageUrl);
     followLink(click.style, click.url.c_str());

@@ -11,6 +11,7 @@
 #include "page/pagetext.h"
 #include "page/parser.h"
 #include "url/url.h"
+#include "view/view.h"
 
 // The page on show: its address, its text and its display lines, all its own.
 struct PageRecord {
@@ -67,6 +68,9 @@ void scrollPageDown(int32_t n, bool updateScroller);
 // The pointer over the text view (window message coordinates): link feedback, and a
 // released link is followed.
 void pageMouse(int32_t x, int32_t y, int32_t code);
+// A link clicked or chosen from the keyboard (line -1: none): remembered for the
+// download hand-over, then followed.
+void followPageLink(const LinkClick& click);
 // A released link: styles 4 and 5 search, 2 and 3 prompt, others load.
 void followLink(int32_t style, const char* url);
 // After a download hand-over: the link whose click started it turns visited when the

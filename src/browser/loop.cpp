@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "browser/commands.h"
+#include "browser/keyboard.h"
 #include "browser/load.h"
 #include "browser/services.h"
 #include "net/child.h"
@@ -57,8 +58,16 @@ int handleMessage(const WindowMessage& msg) {
             if (msg.code == KEY_DOWN) scrollPageDown(1, true);
             if (msg.code == KEY_RIGHT && (msg.qualifier & QUAL_ALT)) goForward();
             if (msg.code == KEY_LEFT && (msg.qualifier & QUAL_ALT)) goBack();
+            pageKey(msg);
+            break;
+        case WMSG_FOCUS:
+            viewSetFocus(msg.code != 0);
+            break;
+        case WMSG_FIND:
+            findBarMessage(msg.code);
             break;
         case WMSG_VANILLAKEY:
+            if (pageKey(msg)) break;
             if (msg.code == 8) {
                 if (settings.useBackNav) {
                     goBack();

@@ -45,6 +45,14 @@ ClipStatus clipboardWriteText(const std::string& utf8, bool alsoSelection) {
     return CLIP_OK;
 }
 
+ClipStatus clipboardWriteSelection(const std::string& utf8) {
+    QClipboard* clipboard = usableClipboard();
+    if (!clipboard || !clipboard->supportsSelection()) return CLIP_UNAVAILABLE;
+    clipboard->setText(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())),
+                       QClipboard::Selection);
+    return CLIP_OK;
+}
+
 ClipStatus clipboardReadText(std::string& utf8) {
     return readMode(QClipboard::Clipboard, utf8);
 }

@@ -15,6 +15,9 @@ enum ClipStatus {
 // bytes replaced. An empty text leaves an empty clipboard (a read answers CLIP_EMPTY).
 ClipStatus clipboardWriteText(const std::string& utf8, bool alsoSelection);
 
+// Puts the text into the primary selection only (X11: what a middle click pastes);
+// CLIP_UNAVAILABLE where the window system has none.
+ClipStatus clipboardWriteSelection(const std::string& utf8);
 // Reads the clipboard's plain text. utf8 is cleared first and stays empty unless the
 // answer is CLIP_OK.
 ClipStatus clipboardReadText(std::string& utf8);

@@ -19,6 +19,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QScreen>
+#include <QShortcut>
 #include <QThread>
 #include <QWheelEvent>
 
@@ -92,7 +93,8 @@ WindowMessage messageOf(int kind, int code = 0, int qualifier = 0, int x = 0, in
 }
 
 int qualifierOf(Qt::KeyboardModifiers modifiers) {
-    return (modifiers & Qt::ShiftModifier ? QUAL_SHIFT : 0) | (modifiers & Qt::AltModifier ? QUAL_ALT : 0);
+    return (modifiers & Qt::ShiftModifier ? QUAL_SHIFT : 0) | (modifiers & Qt::AltModifier ? QUAL_ALT : 0) |
+           (modifiers & Qt::ControlModifier ? QUAL_CTRL : 0);
 }
 
 QtMessageHandler previousMessageHandler = nullptr;
@@ -415,6 +417,12 @@ int guiFontHeight(int font) {
     return std::max(1, QFontMetrics(fontOf(font)).height());
 }
 
+int guiTextUtf8Length(int font, const char* text, size_t length) {
+    if (!guiState().ready || !text || length == 0) return 0;
+    return QFontMetrics(fontOf(font))
+        .horizontalAdvance(QString::fromUtf8(text, static_cast<qsizetype>(length)));
+}
+
 int guiTextLength(int font, const char* text, size_t length) {
     if (!guiState().ready || !text || length == 0) return 0;
     return QFontMetrics(fontOf(font)).horizontalAdvance(guiDisplayText(text, length));
@@ -548,6 +556,13 @@ void GuiCanvas::mouseReleaseEvent(QMouseEvent* event) {
     guiQueueMessage(messageOf(WMSG_MOUSEBUTTONS, SELECTUP, qualifierOf(event->modifiers()), at.x(), at.y()));
 }
 
+void GuiCanvas::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return event->ignore();
+    QPoint at = event->position().toPoint();
+    guiQueueMessage(
+        messageOf(WMSG_MOUSEBUTTONS, SELECTDOUBLE, qualifierOf(event->modifiers()), at.x(), at.y()));
+}
+
 void GuiCanvas::mouseMoveEvent(QMouseEvent* event) {
     QPoint at = event->position().toPoint();
     guiQueueMessage(messageOf(WMSG_MOUSEMOVE, 0, qualifierOf(event->modifiers()), at.x(), at.y()));
@@ -570,24 +585,77 @@ void GuiCanvas::wheelEvent(QWheelEvent* event) {
     }
 }
 
+bool GuiCanvas::event(QEvent* event) {
+    // Tab and Shift+Tab on the page move its link cursor; from the URL field and the
+    // find bar they still move the focus.
+    if (event->type() == QEvent::KeyPress && hasFocus()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        if (plain && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
+            const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+            guiQueueMessage(messageOf(WMSG_RAWKEY, KEY_TAB, back ? QUAL_SHIFT : 0));
+            return true;
+        }
+    }
+    return QWidget::event(event);
+}
+
 void GuiCanvas::keyPressEvent(QKeyEvent* event) {
     int qualifier = qualifierOf(event->modifiers());
+    int raw = 0;
     switch (event->key()) {
         case Qt::Key_Up:
-            return guiQueueMessage(messageOf(WMSG_RAWKEY, KEY_UP, qualifier));
+            raw = KEY_UP;
+            break;
         case Qt::Key_Down:
-            return guiQueueMessage(messageOf(WMSG_RAWKEY, KEY_DOWN, qualifier));
+            raw = KEY_DOWN;
+            break;
         case Qt::Key_Left:
-            return guiQueueMessage(messageOf(WMSG_RAWKEY, KEY_LEFT, qualifier));
+            raw = KEY_LEFT;
+            break;
         case Qt::Key_Right:
-            return guiQueueMessage(messageOf(WMSG_RAWKEY, KEY_RIGHT, qualifier));
+            raw = KEY_RIGHT;
+            break;
+        case Qt::Key_PageUp:
+            raw = KEY_PAGEUP;
+            break;
+        case Qt::Key_PageDown:
+            raw = KEY_PAGEDOWN;
+            break;
+        case Qt::Key_Home:
+            raw = KEY_HOME;
+            break;
+        case Qt::Key_End:
+            raw = KEY_END;
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            raw = KEY_RETURN;
+            break;
+        case Qt::Key_Escape:
+            raw = KEY_ESCAPE;
+            break;
         case Qt::Key_Backspace:
             return guiQueueMessage(messageOf(WMSG_VANILLAKEY, 8, qualifier));
         case Qt::Key_Space:
             return guiQueueMessage(messageOf(WMSG_VANILLAKEY, 32, qualifier));
+        case Qt::Key_Slash:
+            if (qualifier & (QUAL_CTRL | QUAL_ALT)) return event->ignore();
+            return guiQueueMessage(messageOf(WMSG_VANILLAKEY, '/', qualifier));
         default:
-            event->ignore();
+            return event->ignore();
     }
+    guiQueueMessage(messageOf(WMSG_RAWKEY, raw, qualifier));
+}
+
+void GuiCanvas::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    guiQueueMessage(messageOf(WMSG_FOCUS, 1));
+}
+
+void GuiCanvas::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    guiQueueMessage(messageOf(WMSG_FOCUS, 0));
 }
 
 void GuiWindow::closeEvent(QCloseEvent* event) {
@@ -596,7 +664,28 @@ void GuiWindow::closeEvent(QCloseEvent* event) {
 }
 
 void GuiUrlField::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (QWidget* canvas = guiState().canvas) canvas->setFocus(Qt::OtherFocusReason);
+        WindowMessage message = messageOf(WMSG_RAWKEY, KEY_ESCAPE);
+        message.gadget = GAD_URL;
+        guiQueueMessage(message);
+        return event->accept();
+    }
     QLineEdit::keyPressEvent(event);
+    event->accept();
+}
+
+void GuiFindField::keyPressEvent(QKeyEvent* event) {
+    const bool plain = !(event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
+    int action = 0;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter))
+        action = event->modifiers() & Qt::ShiftModifier ? FIND_PREVIOUS : FIND_NEXT;
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) action = FIND_CLOSE;
+    if (action == 0) {
+        QLineEdit::keyPressEvent(event);
+        return event->accept();
+    }
+    guiQueueMessage(messageOf(WMSG_FIND, action));
     event->accept();
 }
 
@@ -614,6 +703,17 @@ bool guiOpenWindow(const WindowSpec& spec) {
     window->setCentralWidget(s.canvas);
     window->menuBar();
     guiBuildMenus();
+    // Keys that reach the address and the menus from anywhere in the window.
+    for (const auto& key : {QKeySequence(Qt::CTRL | Qt::Key_L), QKeySequence(Qt::Key_F6)}) {
+        auto* shortcut = new QShortcut(key, window);
+        QObject::connect(shortcut, &QShortcut::activated, shortcut, [] { guiUrlFieldActivate(); });
+    }
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), window);
+    QObject::connect(menuKey, &QShortcut::activated, menuKey, [window] {
+        QMenuBar* bar = window->menuBar();
+        const QList<QAction*> titles = bar->actions();
+        if (!titles.isEmpty()) bar->setActiveAction(titles.first());
+    });
     guiApplyInterfacePalette();
     if (spec.ownScreen) {
         QScreen* screen = screenFor(spec.monitorId);

@@ -54,6 +54,8 @@ void guiFontClose(int font);
 int guiFontHeight(int font);
 // The pixel width of text (display bytes, ISO-8859-1) in the font.
 int guiTextLength(int font, const char* text, size_t length);
+// The same for UTF-8 text.
+int guiTextUtf8Length(int font, const char* text, size_t length);
 // Font requester kinds: any font, fixed-width only, proportional only.
 enum FontListKind { FONTS_ALL = 0, FONTS_FIXED = 1, FONTS_PROPORTIONAL = 2 };
 
@@ -162,7 +164,11 @@ std::string guiGadgetText(int id);
 // The geometry a gadget has now (all 0 when it does not exist).
 GadgetSpec guiGadgetGeometry(int id);
 void guiUrlFieldSetText(const std::string& text);
+// The URL field takes the keyboard focus with its whole text selected (Ctrl+L and F6
+// do this too).
 void guiUrlFieldActivate();
+// Places a gadget anew (the status line makes room for the find bar).
+void guiGadgetMove(int id, int left, int top, int width, int height);
 // The text view takes the keyboard focus (from the URL field, say).
 void guiFocusPage();
 // Whether the text view has the keyboard focus.
@@ -186,6 +192,7 @@ struct MenuEntry {
     int radioGroup = 0;  // entries with the same non-zero group exclude each other
     bool checked = false;
     bool disabled = false;
+    std::string keys = {};  // a further shortcut in the portable form ("Ctrl+Shift+C", "F3")
 };
 // The code a pick reports: menu + item * 32 + sub * 2048, sub 31 without a sub-item.
 inline constexpr int menuCode(int menu, int item, int sub = -1) {
@@ -217,15 +224,28 @@ enum WindowMessageKind {
     WMSG_RAWKEY,      // code: KEY_UP 76, KEY_DOWN 77, KEY_RIGHT 78, KEY_LEFT 79; qualifier
     WMSG_VANILLAKEY,  // code: 8 Backspace, 32 Space; qualifier
     WMSG_WHEEL,       // value: vertical movement, > 0 toward the end of the page
+    WMSG_FOCUS,       // code 1: the text view took the keyboard, 0: it lost it
+    WMSG_FIND,        // the find bar: code FIND_CHANGED, FIND_NEXT, FIND_PREVIOUS or FIND_CLOSE
 };
 inline constexpr int SELECTDOWN = 0x68;
 inline constexpr int SELECTUP = 0xE8;
+inline constexpr int SELECTDOUBLE = 0x69;  // the second press of a double click
+// Raw keys on the text view. From the URL field: KEY_ESCAPE with gadget GAD_URL.
+inline constexpr int KEY_TAB = 0x42;
+inline constexpr int KEY_RETURN = 0x44;
+inline constexpr int KEY_ESCAPE = 0x45;
+inline constexpr int KEY_PAGEUP = 0x48;
+inline constexpr int KEY_PAGEDOWN = 0x49;
 inline constexpr int KEY_UP = 76;
 inline constexpr int KEY_DOWN = 77;
 inline constexpr int KEY_RIGHT = 78;
 inline constexpr int KEY_LEFT = 79;
+inline constexpr int KEY_HOME = 0x70;
+inline constexpr int KEY_END = 0x71;
 inline constexpr int QUAL_SHIFT = 1;
 inline constexpr int QUAL_ALT = 2;
+inline constexpr int QUAL_CTRL = 4;
+enum FindAction { FIND_CHANGED = 1, FIND_NEXT, FIND_PREVIOUS, FIND_CLOSE };
 
 struct WindowMessage {
     int kind = 0;
@@ -242,6 +262,16 @@ bool guiGetMessage(WindowMessage& message);
 // Queues a message as the window would (tests).
 void guiPostMessage(const WindowMessage& message);
 void guiDiscardMessages();
+
+// ---- the find bar: a label and a one-line field, at a place the shell gives ----
+// Shows it (or moves it) with the label (UTF-8) in the font (a guiFontOpen handle; 0:
+// the desktop's) and gives it the keyboard with its text selected; the text stays
+// from one showing to the next. Its keys queue WMSG_FIND: FIND_CHANGED as the text is
+// edited, FIND_NEXT on Return, FIND_PREVIOUS on Shift+Return, FIND_CLOSE on Escape.
+void guiFindBarShow(int left, int top, int width, int height, const std::string& label, int font);
+void guiFindBarHide();
+bool guiFindBarShown();
+std::string guiFindBarText();
 
 // ---- dialogs (modal; a break closes them as cancelled) ----
 enum DialogKind { DIALOG_INFO = 0, DIALOG_ERROR = 1, DIALOG_QUESTION = 2 };
@@ -272,12 +302,22 @@ int guiModeRequest(const std::string& title, const std::string& confirm,
                    const std::vector<std::string>& labels, int initial);
 
 // ---- simulated input (tests): real toolkit events sent to the open window ----
-// Mouse: kind WMSG_MOUSEBUTTONS (code SELECTDOWN / SELECTUP) or WMSG_MOUSEMOVE, at
+// Mouse: kind WMSG_MOUSEBUTTONS (code SELECTDOWN / SELECTUP / SELECTDOUBLE, the second
+// press of a double click) or WMSG_MOUSEMOVE (with the button held when held is set), at
 // client-area coordinates on the raster.
-void guiSimulateMouse(int kind, int code, int x, int y);
-// Keys to the raster (not the URL field): KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT as raw
-// keys, or 8 / 32 as Backspace / Space; qualifier QUAL_SHIFT / QUAL_ALT.
+void guiSimulateMouse(int kind, int code, int x, int y, bool held = false);
+// Keys to the raster (not the URL field): the KEY_ raw keys, or 8 / 32 as Backspace /
+// Space; qualifier QUAL_SHIFT / QUAL_ALT / QUAL_CTRL.
 void guiSimulateKey(int code, int qualifier);
+// Key presses in the portable form ("Ctrl+L", "F10", "Shift+F3", "/", "Down, Return";
+// commas separate presses) to the widget with the keyboard focus, shortcuts included,
+// as the window system would deliver them.
+void guiSimulateKeys(const std::string& keys);
+// Types text (UTF-8) into the widget with the keyboard focus.
+void guiSimulateTyping(const std::string& text);
+// The widget with the keyboard focus: a GadgetId, GAD_COUNT for the text view,
+// GAD_COUNT + 1 for the find bar, GAD_COUNT + 2 for the menu strip, -1 for none.
+int guiFocusedGadget();
 // A wheel turn of delta eighths of a degree (120 = one notch; > 0 away from the user).
 void guiSimulateWheel(int delta);
 // Clicks a button gadget (0-5).

@@ -1,5 +1,7 @@
 // The nine gadgets on the canvas, the status line and the menu strip.
 #include <QActionGroup>
+#include <QApplication>
+#include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
@@ -105,12 +107,15 @@ QAction* actionByCode(int code) {
     return it == actions.end() ? nullptr : it->second;
 }
 
-QList<QKeySequence> shortcutsFor(char key) {
+QList<QKeySequence> shortcutsFor(char key, const std::string& more) {
     QList<QKeySequence> keys;
-    if (!key) return keys;
-    int code = std::toupper(static_cast<unsigned char>(key));
-    keys << QKeySequence(QKeyCombination(Qt::ControlModifier, static_cast<Qt::Key>(code)));
-    if (key == '?') keys << QKeySequence(Qt::Key_F1);
+    if (key) {
+        int code = std::toupper(static_cast<unsigned char>(key));
+        keys << QKeySequence(QKeyCombination(Qt::ControlModifier, static_cast<Qt::Key>(code)));
+        if (key == '?') keys << QKeySequence(Qt::Key_F1);
+    }
+    if (!more.empty())
+        keys << QKeySequence::fromString(QString::fromStdString(more), QKeySequence::PortableText);
     return keys;
 }
 
@@ -118,7 +123,7 @@ QAction* addMenuAction(QMenu* menu, const MenuEntry& entry, size_t index,
                        std::map<std::tuple<int, int, int>, QActionGroup*>& groups) {
     int code = menuCode(entry.menu, entry.item, entry.sub);
     QAction* action = menu->addAction(plainLabel(entry.label));
-    action->setShortcuts(shortcutsFor(entry.key));
+    action->setShortcuts(shortcutsFor(entry.key, entry.keys));
     action->setShortcutContext(Qt::WindowShortcut);
     if (entry.checkable || entry.radioGroup) {
         action->setCheckable(true);
@@ -149,8 +154,77 @@ QAction* addMenuAction(QMenu* menu, const MenuEntry& entry, size_t index,
 void guiDestroyGadgets() {
     GuiState& s = guiState();
     if (GuiUrlField* field = guiGadgetAs<GuiUrlField>(GAD_URL)) s.urlText = field->text().toStdString();
+    guiFindBarHide();
     for (auto& gadget : s.gadgets)
         gadget.reset();
+}
+
+void guiGadgetMove(int id, int left, int top, int width, int height) {
+    if (QWidget* gadget = guiGadgetAs<QWidget>(id)) {
+        gadget->setGeometry(left, top, std::max(0, width), std::max(0, height));
+        GadgetSpec& spec = guiState().gadgetSpecs[static_cast<size_t>(id)];
+        spec.left = left;
+        spec.top = top;
+        spec.width = width;
+        spec.height = height;
+    }
+}
+
+// ---- the find bar ----
+
+void guiFindBarShow(int left, int top, int width, int height, const std::string& label, int fontHandle) {
+    GuiState& s = guiState();
+    if (!s.canvas) return;
+    if (!s.findBar) {
+        auto bar = std::make_unique<QWidget>(s.canvas);
+        auto* layout = new QHBoxLayout(bar.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(4);
+        auto* caption = new QLabel(bar.get());
+        caption->setObjectName(QStringLiteral("findLabel"));
+        auto* field = new GuiFindField(bar.get());
+        field->setText(QString::fromUtf8(s.findText));
+        caption->setBuddy(field);
+        field->setAccessibleName(QString::fromUtf8(label));
+        QObject::connect(field, &QLineEdit::textEdited, field, [] {
+            WindowMessage message;
+            message.kind = WMSG_FIND;
+            message.code = FIND_CHANGED;
+            guiQueueMessage(message);
+        });
+        layout->addWidget(caption);
+        layout->addWidget(field, 1);
+        s.findField = field;
+        s.findBar = std::move(bar);
+    }
+    const bool known = fontHandle > 0 && static_cast<size_t>(fontHandle) <= s.fonts.size() &&
+                       s.fonts[static_cast<size_t>(fontHandle) - 1];
+    s.findBar->setFont(known ? *s.fonts[static_cast<size_t>(fontHandle) - 1] : QApplication::font());
+    if (auto* caption = s.findBar->findChild<QLabel*>(QStringLiteral("findLabel")))
+        caption->setText(plainLabel(label));
+    s.findBar->setGeometry(left, top, std::max(0, width), std::max(0, height));
+    s.findBar->show();
+    s.findField->setFocus(Qt::OtherFocusReason);
+    s.findField->selectAll();
+}
+
+void guiFindBarHide() {
+    GuiState& s = guiState();
+    if (!s.findBar) return;
+    s.findText = s.findField->text().toStdString();
+    const bool hadFocus = s.findBar->isAncestorOf(QApplication::focusWidget());
+    s.findField = nullptr;
+    s.findBar.reset();
+    if (hadFocus && s.canvas) s.canvas->setFocus(Qt::OtherFocusReason);
+}
+
+bool guiFindBarShown() {
+    return guiState().findBar != nullptr;
+}
+
+std::string guiFindBarText() {
+    GuiState& s = guiState();
+    return s.findField ? s.findField->text().toStdString() : s.findText;
 }
 
 void guiCreateGadgets(const std::vector<GadgetSpec>& gadgets, int fontHandle) {
@@ -230,6 +304,7 @@ void guiUrlFieldSetText(const std::string& text) {
 void guiUrlFieldActivate() {
     if (GuiUrlField* field = guiGadgetAs<GuiUrlField>(GAD_URL)) {
         field->setFocus(Qt::OtherFocusReason);
+        field->selectAll();
         if (QWidget* window = field->window()) window->activateWindow();
     }
 }

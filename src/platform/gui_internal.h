@@ -32,13 +32,17 @@ class GuiCanvas : public QWidget {
     explicit GuiCanvas(QWidget* parent);
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
   private:
     int wheelRest_ = 0;
@@ -53,10 +57,20 @@ class GuiWindow : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
 };
 
-// The URL field keeps every key it is given, so none reaches the canvas.
+// The URL field keeps every key it is given, so none reaches the canvas; Escape gives
+// the keyboard back to the page.
 class GuiUrlField : public QLineEdit {
   public:
     explicit GuiUrlField(QWidget* parent) : QLineEdit(parent) {}
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The find bar's field: Return, Shift+Return and Escape become find messages.
+class GuiFindField : public QLineEdit {
+  public:
+    explicit GuiFindField(QWidget* parent) : QLineEdit(parent) {}
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -71,7 +85,7 @@ struct GuiState {
     // Application: app is null when the application object was made by someone else.
     std::unique_ptr<QApplication> app;
     bool ready = false;
-    TaskHandle pumpTask;  // the task whose wait pump runs the event loop
+    TaskHandle pumpTask;                // the task whose wait pump runs the event loop
     std::unique_ptr<QTimer> pumpTimer;  // ends a timed turn of the loop
 
     // Guards the fields other threads read: alive, dispatcher, statusText.
@@ -90,6 +104,10 @@ struct GuiState {
     std::array<std::unique_ptr<QWidget>, GAD_COUNT> gadgets;
     std::array<GadgetSpec, GAD_COUNT> gadgetSpecs;
     std::string urlText;
+    // The find bar (a child of the canvas) and what it held when it went.
+    std::unique_ptr<QWidget> findBar;
+    GuiFindField* findField = nullptr;
+    std::string findText;
     int scrollerTop = 0, scrollerVisible = 0, scrollerTotal = 0;
     int pointer = POINTER_NORMAL;
 

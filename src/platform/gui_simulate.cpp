@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimerEvent>
 #include <QWheelEvent>
 
@@ -22,7 +24,16 @@ Qt::KeyboardModifiers modifiersOf(int qualifier) {
     Qt::KeyboardModifiers modifiers;
     if (qualifier & QUAL_SHIFT) modifiers |= Qt::ShiftModifier;
     if (qualifier & QUAL_ALT) modifiers |= Qt::AltModifier;
+    if (qualifier & QUAL_CTRL) modifiers |= Qt::ControlModifier;
     return modifiers;
+}
+
+// Where keys go: the focus widget of the active window (a popup menu when one is open).
+QWidget* keyTarget() {
+    if (QWidget* popup = QApplication::activePopupWidget()) return popup;
+    if (QWidget* focus = QApplication::focusWidget()) return focus;
+    GuiState& s = guiState();
+    return s.canvas;
 }
 
 void sendKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers, const QString& text) {
@@ -34,7 +45,7 @@ void sendKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers, const QS
 
 }  // namespace
 
-void guiSimulateMouse(int kind, int code, int x, int y) {
+void guiSimulateMouse(int kind, int code, int x, int y, bool held) {
     QWidget* canvas = guiState().canvas;
     if (!canvas) return;
     QPointF at(x, y);
@@ -42,9 +53,11 @@ void guiSimulateMouse(int kind, int code, int x, int y) {
     QEvent::Type type = QEvent::MouseMove;
     Qt::MouseButton button = Qt::NoButton;
     Qt::MouseButtons buttons = Qt::NoButton;
-    if (kind == WMSG_MOUSEBUTTONS && code == SELECTDOWN) {
-        type = QEvent::MouseButtonPress;
+    if (kind == WMSG_MOUSEBUTTONS && (code == SELECTDOWN || code == SELECTDOUBLE)) {
+        type = code == SELECTDOWN ? QEvent::MouseButtonPress : QEvent::MouseButtonDblClick;
         button = Qt::LeftButton;
+        buttons = Qt::LeftButton;
+    } else if (kind != WMSG_MOUSEBUTTONS && held) {
         buttons = Qt::LeftButton;
     } else if (kind == WMSG_MOUSEBUTTONS) {
         type = QEvent::MouseButtonRelease;
@@ -80,11 +93,74 @@ void guiSimulateKey(int code, int qualifier) {
             key = Qt::Key_Space;
             text = QStringLiteral(" ");
             break;
+        case KEY_PAGEUP:
+            key = Qt::Key_PageUp;
+            break;
+        case KEY_PAGEDOWN:
+            key = Qt::Key_PageDown;
+            break;
+        case KEY_HOME:
+            key = Qt::Key_Home;
+            break;
+        case KEY_END:
+            key = Qt::Key_End;
+            break;
+        case KEY_RETURN:
+            key = Qt::Key_Return;
+            text = QStringLiteral("\r");
+            break;
+        case KEY_ESCAPE:
+            key = Qt::Key_Escape;
+            break;
+        case KEY_TAB:
+            key = qualifier & QUAL_SHIFT ? Qt::Key_Backtab : Qt::Key_Tab;
+            break;
         default:
             return;
     }
     canvas->setFocus(Qt::OtherFocusReason);
-    sendKey(canvas, key, modifiersOf(qualifier), text);
+    // Through the widget's event handler, as Tab is seen before the key handler.
+    QKeyEvent press(QEvent::KeyPress, key, modifiersOf(qualifier), text);
+    QCoreApplication::sendEvent(canvas, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiersOf(qualifier), text);
+    QCoreApplication::sendEvent(canvas, &release);
+}
+
+void guiSimulateKeys(const std::string& keys) {
+    const QKeySequence sequence =
+        QKeySequence::fromString(QString::fromStdString(keys), QKeySequence::PortableText);
+    for (int i = 0; i < sequence.count(); ++i) {
+        const QKeyCombination combination = sequence[i];
+        QWidget* target = keyTarget();
+        if (!target) return;
+        // QTest delivers the key as the window system would: shortcuts first.
+        QTest::keyClick(target, combination.key(), combination.keyboardModifiers());
+        QCoreApplication::processEvents();
+    }
+}
+
+void guiSimulateTyping(const std::string& text) {
+    QWidget* target = keyTarget();
+    if (!target) return;
+    const QString typed = QString::fromUtf8(text);
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        const qsizetype length = typed.at(i).isHighSurrogate() && i + 1 < typed.size() ? 2 : 1;
+        sendKey(target, Qt::Key_unknown, Qt::NoModifier, typed.mid(i, length));
+        i += length - 1;
+    }
+}
+
+int guiFocusedGadget() {
+    GuiState& s = guiState();
+    if (QApplication::activePopupWidget() || (s.window && s.window->menuBar()->activeAction()))
+        return GAD_COUNT + 2;
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus) return -1;
+    if (focus == s.canvas) return GAD_COUNT;
+    if (s.findBar && s.findBar->isAncestorOf(focus)) return GAD_COUNT + 1;
+    for (int id = 0; id < GAD_COUNT; ++id)
+        if (s.gadgets[static_cast<size_t>(id)].get() == focus) return id;
+    return -1;
 }
 
 void guiSimulateWheel(int delta) {

@@ -7,7 +7,7 @@
 namespace {
 
 constexpr MenuCommand SEPARATOR(int menu, int item) {
-    return MenuCommand{CMD_NONE, menu, item, -1, 0, 0};
+    return MenuCommand{CMD_NONE, menu, item, -1, 0, 0, nullptr};
 }
 
 constexpr MenuCommand COMMANDS[] = {
@@ -19,6 +19,11 @@ constexpr MenuCommand COMMANDS[] = {
     {CMD_QUIT, MENU_PROJECT, 5, MSG_ITEM_QUIT, 'Q', 0},
     {CMD_COPY_URL, MENU_EDIT, 0, MSG_ITEM_COPY_URL, 'C', 0},
     {CMD_PASTE_URL, MENU_EDIT, 1, MSG_ITEM_PASTE_URL, 'V', 0},
+    {CMD_COPY_TEXT, MENU_EDIT, 2, MSG_ITEM_COPY_TEXT, 0, 0, "Ctrl+Shift+C"},
+    SEPARATOR(MENU_EDIT, 3),
+    {CMD_FIND, MENU_EDIT, 4, MSG_ITEM_FIND, 0, 0, "Ctrl+Shift+F"},
+    {CMD_FIND_NEXT, MENU_EDIT, 5, MSG_ITEM_FIND_NEXT, 0, 0, "F3"},
+    {CMD_FIND_PREVIOUS, MENU_EDIT, 6, MSG_ITEM_FIND_PREVIOUS, 0, 0, "Shift+F3"},
     {CMD_BACK, MENU_GO, 0, MSG_ITEM_BACK, 'B', MENU_IDLE_ONLY | MENU_START_DISABLED},
     {CMD_FORWARD, MENU_GO, 1, MSG_ITEM_FORWARD, 'F', MENU_IDLE_ONLY | MENU_START_DISABLED},
     {CMD_HOME, MENU_GO, 2, MSG_ITEM_HOME, 'H', MENU_IDLE_ONLY},

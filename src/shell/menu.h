@@ -44,6 +44,10 @@ enum Command : int32_t {
     CMD_OPENURL,  // sub-items: the schemes handed to the desktop
     CMD_USE_PROXY,
     CMD_SAVE_SETTINGS,
+    CMD_COPY_TEXT,
+    CMD_FIND,
+    CMD_FIND_NEXT,
+    CMD_FIND_PREVIOUS,
 };
 
 enum MenuFlag : uint32_t {
@@ -60,6 +64,7 @@ struct MenuCommand {
     int label;  // message id; -1 for a separator
     char key;   // with Ctrl; 0 for none
     uint32_t flags;
+    const char* keys = nullptr;  // a further shortcut ("Ctrl+Shift+C", "F3"); null for none
 };
 
 // The table in menu order, separators included.

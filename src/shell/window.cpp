@@ -32,6 +32,7 @@ struct ShellState {
     // Where the user left the desktop window, for the next window of this run.
     bool placed = false;
     int32_t left = 0, top = 0, width = 0, height = 0;
+    bool findBar = false;  // the find bar is open
 };
 
 ShellState shell;
@@ -157,8 +158,16 @@ bool windowDialogs = false;
 
 std::vector<MenuEntry> menuTable() {
     std::vector<MenuEntry> m;
+    auto entry = [](int menu, int item, int sub, const std::string& label) {
+        MenuEntry e;
+        e.menu = menu;
+        e.item = item;
+        e.sub = sub;
+        e.label = label;
+        return e;
+    };
     auto sub = [&](const MenuCommand& c, int s, const std::string& label, int group, bool checked) {
-        MenuEntry e{c.menu, c.item, s, label};
+        MenuEntry e = entry(c.menu, c.item, s, label);
         e.checkable = true;
         e.radioGroup = group;
         e.checked = checked;
@@ -168,11 +177,12 @@ std::vector<MenuEntry> menuTable() {
     for (const MenuCommand& c : menuCommands()) {
         if (c.menu != menu) {
             menu = c.menu;
-            m.push_back(MenuEntry{menu, -1, -1, text(menuTitle(menu))});
+            m.push_back(entry(menu, -1, -1, text(menuTitle(menu))));
         }
-        MenuEntry e{c.menu, c.item, -1, c.label >= 0 ? text(c.label) : ""};
+        MenuEntry e = entry(c.menu, c.item, -1, c.label >= 0 ? text(c.label) : "");
         e.separator = c.command == CMD_NONE;
         e.key = c.key;
+        if (c.keys) e.keys = c.keys;
         e.checkable = (c.flags & MENU_CHECKABLE) != 0;
         e.disabled = (c.flags & MENU_START_DISABLED) != 0;
         if (c.command == CMD_BLANK_BORDER) e.checked = settings.borderBlank != 0;
@@ -400,6 +410,32 @@ void createGadgets() {
     std::vector<GadgetSpec> specs = gadgetSpecs(shell.layout, shell.buttonLabels);
     guiCreateGadgets(specs, shell.gadgetFont);
     guiScrollerSet(0, viewMetrics().rows, 0);
+    if (shell.findBar) placeFindBar(true);
+}
+
+void placeFindBar(bool open) {
+    shell.findBar = open;
+    if (!shell.open) return;
+    const GadgetSpec status = gadgetSpecs(shell.layout, shell.buttonLabels)[GAD_STATUS];
+    if (!open) {
+        guiFindBarHide();
+        guiGadgetMove(GAD_STATUS, status.left, status.top, status.width, status.height);
+        return;
+    }
+    // The bar takes the left part of the status row, so it covers no text, and the
+    // status line keeps the rest for what the find reports.
+    const int32_t bar = findBarWidth(status.width);
+    const int32_t gap = shell.layout.buttonGap;
+    guiFindBarShow(status.left, status.top, bar, status.height, text(MSG_FIND_LABEL), shell.gadgetFont);
+    guiGadgetMove(GAD_STATUS, status.left + bar + gap, status.top, status.width - bar - gap, status.height);
+}
+
+bool findBarOpen() {
+    return shell.findBar;
+}
+
+int32_t findBarWidth(int32_t statusWidth) {
+    return std::max(0, std::min(statusWidth / 2, 24 * std::max(1, width(shell.gadgetFont, "M"))));
 }
 
 void resizeWindow() {

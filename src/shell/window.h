@@ -56,6 +56,12 @@ void winSetNavState(bool backEnabled, bool forwardEnabled);
 bool winInit(int32_t screenChoice);
 bool winStart();
 void createGadgets();
+// Opens the find bar in the left part of the status row (giving it the keyboard) or
+// closes it; it is placed again whenever the gadgets are.
+void placeFindBar(bool open);
+bool findBarOpen();
+// The find bar's width in a status row this wide.
+int32_t findBarWidth(int32_t statusWidth);
 // Lays the window out again for its size now (text area, toolbar, URL field,
 // scroller and status line); the buttons keep their states. The page is drawn again
 // by the caller.

@@ -32,9 +32,25 @@ int32_t penOf(int32_t style) {
     return style >= 0 && style < STYLE_COUNT ? stylePens[style] : stylePens[STYLE_TEXT];
 }
 
+int32_t pressedPen(int32_t style) {
+    return style <= STYLE_SEARCH_VISITED ? elementPens[PEN_LINKDOWN] : elementPens[PEN_WEBDOWN];
+}
+
+// Whether display line index belongs to the link under the cursor.
+bool onCursorLink(const PageModel& page, int32_t index) {
+    if (state.cursorLine < 0 || state.cursorLine >= page.lineCount) return false;
+    const PageLine& cursor = page.lines[static_cast<size_t>(state.cursorLine)];
+    const PageLine& line = page.lines[static_cast<size_t>(index)];
+    return line.linkUrl != nullptr && line.linkUrl == cursor.linkUrl && line.sourceLine == cursor.sourceLine;
+}
+
+void drawMarks(const PageModel& page, int32_t index, int32_t row, int32_t pen);
+
 void drawPageLine(const PageModel& page, int32_t index, int32_t row) {
     const PageLine& line = page.lines[static_cast<size_t>(index)];
-    drawLine(line.text, row, line.style, penOf(line.style), page.unicode);
+    const int32_t pen = onCursorLink(page, index) ? pressedPen(line.style) : penOf(line.style);
+    drawLine(line.text, row, line.style, pen, page.unicode);
+    drawMarks(page, index, row, pen);
 }
 
 bool isAscii(const char* text, size_t length) {
@@ -215,6 +231,284 @@ void drawLine(const char* text, int32_t row, int32_t style, int32_t pen, bool un
     }
 }
 
+// ---- marks: the selection and the matches of a find ----
+
+namespace {
+
+int32_t lineLength(const PageModel& page, int32_t index) {
+    const char* text = page.lines[static_cast<size_t>(index)].text;
+    return text ? static_cast<int32_t>(std::strlen(text)) : 0;
+}
+
+// Draws bytes from to to of a line again over a filled box: in the background's pen
+// over the pen's colour (the selection, the match the page was taken to), or framed
+// in the pen (the other matches).
+void drawMarked(const PageModel& page, int32_t index, int32_t row, int32_t from, int32_t to, int32_t pen,
+                bool filled) {
+    const PageLine& line = page.lines[static_cast<size_t>(index)];
+    from = std::clamp(from, 0, lineLength(page, index));
+    to = std::clamp(to, from, lineLength(page, index));
+    const int32_t x0 = offsetX(page, index, from);
+    // An empty stretch at a line's end (a selected line break) shows as half a cell.
+    const int32_t x1 = to > from ? offsetX(page, index, to) : x0 + std::max(1, metrics.charWidth / 2);
+    const int32_t y0 = metrics.textTop + row * metrics.lineHeight;
+    const int32_t y1 = y0 + metrics.lineHeight - 1;
+    if (!filled) {
+        guiFill(pen, x0, y1, x1 - 1, y1);
+        guiFill(pen, x0, y0, x1 - 1, y0);
+        guiFill(pen, x0, y0, x0, y1);
+        guiFill(pen, x1 - 1, y0, x1 - 1, y1);
+        return;
+    }
+    guiFill(pen, x0, y0, x1 - 1, y1);
+    if (to <= from) return;
+    const int font = fontFor(line.style);
+    const char* text = line.text + from;
+    const size_t length = static_cast<size_t>(to - from);
+    if (!page.unicode) {
+        guiText(x0, y0, text, length, font, background());
+    } else if (font != fixedFontHandle) {
+        guiTextUtf8(x0, y0, text, length, font, background());
+    } else {
+        // The cells from the stretch's first column on.
+        const auto column =
+            static_cast<int64_t>(displayWidth(std::string_view(line.text, static_cast<size_t>(from))));
+        int64_t at = 0;
+        for (size_t i = 0; i < length;) {
+            int width = 0;
+            const size_t next = nextCluster(text, length, i, width);
+            guiTextUtf8(columnLeft(column + at), y0, text + i, next - i, font, background());
+            at += width;
+            i = next;
+        }
+    }
+}
+
+bool hasSelection() {
+    return state.selectFrom.line >= 0 && !(state.selectFrom == state.selectTo);
+}
+
+}  // namespace
+
+namespace {
+
+void drawMarks(const PageModel& page, int32_t index, int32_t row, int32_t pen) {
+    if (!state.matches.empty()) {
+        auto it = std::lower_bound(state.matches.begin(), state.matches.end(), index,
+                                   [](const FindMatch& m, int32_t line) { return m.line < line; });
+        for (; it != state.matches.end() && it->line == index; ++it) {
+            const bool current = state.currentMatch >= 0 && it - state.matches.begin() == state.currentMatch;
+            drawMarked(page, index, row, it->start, it->end, current ? pen : elementPens[PEN_LINKDOWN],
+                       current);
+        }
+    }
+    if (hasSelection()) {
+        TextSpot a = state.selectFrom, b = state.selectTo;
+        if (b < a) std::swap(a, b);
+        if (index >= a.line && index <= b.line) {
+            const int32_t from = index == a.line ? a.offset : 0;
+            const int32_t to = index == b.line ? b.offset : lineLength(page, index);
+            // A line the selection runs past ends in a selected line break.
+            if (to > from || index < b.line) drawMarked(page, index, row, from, to, pen, true);
+        }
+    }
+}
+
+// Draws the rows showing display lines first to last again.
+void redrawLines(const PageModel& page, int32_t first, int32_t last) {
+    if (first > last) std::swap(first, last);
+    for (int32_t i = std::max(first, state.topLine); i <= last && i < page.lineCount; ++i) {
+        const int32_t row = i - state.topLine;
+        if (row >= metrics.rows) break;
+        clearRow(row);
+        drawPageLine(page, i, row);
+    }
+}
+
+void drawFocusFrame(bool on) {
+    if (metrics.marginX < 1 || metrics.marginY < 1) return;
+    const int32_t pen = on ? elementPens[PEN_LINKDOWN] : background();
+    const int32_t x0 = metrics.textLeft - metrics.marginX, y0 = metrics.textTop - metrics.marginY;
+    const int32_t x1 = metrics.textLeft + metrics.textWidth + metrics.marginX - 1;
+    const int32_t y1 = metrics.textTop + metrics.textHeight + metrics.marginY - 1;
+    guiFill(pen, x0, y0, x1, y0);
+    guiFill(pen, x0, y1, x1, y1);
+    guiFill(pen, x0, y0, x0, y1);
+    guiFill(pen, x1, y0, x1, y1);
+}
+
+// Scrolling and clearing the margins take pieces of the frame with them.
+void restoreFocusFrame() {
+    if (state.focused) drawFocusFrame(true);
+}
+
+}  // namespace
+
+int32_t offsetX(const PageModel& page, int32_t index, int32_t offset) {
+    if (index < 0 || index >= page.lineCount) return metrics.textLeft;
+    const PageLine& line = page.lines[static_cast<size_t>(index)];
+    const size_t length = static_cast<size_t>(std::clamp(offset, 0, lineLength(page, index)));
+    const int font = fontFor(line.style);
+    if (font != fixedFontHandle) {
+        return metrics.textLeft + (page.unicode ? guiTextUtf8Length(font, line.text, length)
+                                                : guiTextLength(font, line.text, length));
+    }
+    const int64_t columns =
+        page.unicode ? displayWidth(std::string_view(line.text, length)) : static_cast<int64_t>(length);
+    return columnLeft(columns);
+}
+
+TextSpot spotAt(const PageModel& page, int32_t x, int32_t y) {
+    TextSpot spot;
+    if (page.lineCount == 0) return spot;
+    const int32_t row =
+        std::clamp((y - metrics.textTop) / std::max(1, metrics.lineHeight), 0, metrics.rows - 1);
+    if (y < metrics.textTop) {
+        spot.line = std::max(0, state.topLine - 1);
+    } else {
+        spot.line = std::min(state.topLine + row, page.lineCount - 1);
+    }
+    const PageLine& line = page.lines[static_cast<size_t>(spot.line)];
+    const int32_t length = lineLength(page, spot.line);
+    if (y >= metrics.textTop + metrics.rows * metrics.lineHeight &&
+        state.topLine + row >= page.lineCount - 1) {
+        spot.offset = length;
+        return spot;
+    }
+    // The boundary between characters nearest to x.
+    int32_t best = 0;
+    int32_t bestDistance = std::abs(x - offsetX(page, spot.line, 0));
+    for (int32_t at = 0; at < length;) {
+        int width = 0;
+        const int32_t next = page.unicode
+                                 ? static_cast<int32_t>(nextCluster(line.text, static_cast<size_t>(length),
+                                                                    static_cast<size_t>(at), width))
+                                 : at + 1;
+        const int32_t distance = std::abs(x - offsetX(page, spot.line, next));
+        if (distance < bestDistance) {
+            best = next;
+            bestDistance = distance;
+        } else if (offsetX(page, spot.line, next) > x) {
+            break;
+        }
+        at = next;
+    }
+    spot.offset = best;
+    return spot;
+}
+
+void viewClearMarks() {
+    state.cursorLine = -1;
+    state.selectFrom = state.selectTo = TextSpot{};
+    state.dragging = false;
+    state.matches.clear();
+    state.currentMatch = -1;
+}
+
+void setSelection(const PageModel& page, TextSpot from, TextSpot to) {
+    // The rows to draw again: what was selected and what is now.
+    int32_t first = page.lineCount, last = -1;
+    auto cover = [&](TextSpot a, TextSpot b) {
+        if (a.line < 0 || a == b) return;
+        first = std::min({first, a.line, b.line});
+        last = std::max({last, a.line, b.line});
+    };
+    cover(state.selectFrom, state.selectTo);
+    state.selectFrom = from;
+    state.selectTo = to;
+    cover(from, to);
+    if (last >= 0) redrawLines(page, first, last);
+}
+
+std::string selectedText(const PageModel& page) {
+    if (!hasSelection()) return {};
+    return textBetween(page, state.selectFrom, state.selectTo);
+}
+
+void linkSpan(const PageModel& page, int32_t line, int32_t& first, int32_t& last) {
+    first = last = line;
+    if (line < 0 || line >= page.lineCount) return;
+    const PageLine* lines = page.lines.data();
+    const PageLine& at = lines[line];
+    auto same = [&](int32_t i) {
+        return lines[i].linkUrl != nullptr && lines[i].linkUrl == at.linkUrl &&
+               lines[i].sourceLine == at.sourceLine;
+    };
+    while (first > 0 && same(first - 1))
+        --first;
+    while (last + 1 < page.lineCount && same(last + 1))
+        ++last;
+}
+
+int32_t linkCursorTarget(const PageModel& page, bool forward) {
+    if (page.linkCount == 0) return -1;
+    const PageLine* lines = page.lines.data();
+    const int32_t bottom = std::min(page.lineCount, state.topLine + metrics.rows) - 1;
+    int32_t first = -1, last = -1;
+    // A cursor scrolled out of view starts again from the view.
+    if (state.cursorLine >= 0) {
+        linkSpan(page, state.cursorLine, first, last);
+        if (last < state.topLine || first > bottom) first = last = -1;
+    }
+    auto startsLink = [&](int32_t i) {
+        if (lines[i].linkUrl == nullptr || lines[i].style >= STYLE_UNSUPPORTED) return false;
+        int32_t a = 0, b = 0;
+        linkSpan(page, i, a, b);
+        return a == i;
+    };
+    if (forward) {
+        for (int32_t i = first >= 0 ? last + 1 : state.topLine; i < page.lineCount; ++i)
+            if (startsLink(i)) return i;
+    } else {
+        for (int32_t i = first >= 0 ? first - 1 : bottom; i >= 0; --i) {
+            if (lines[i].linkUrl == nullptr || lines[i].style >= STYLE_UNSUPPORTED) continue;
+            int32_t a = 0, b = 0;
+            linkSpan(page, i, a, b);
+            return a;
+        }
+    }
+    return -1;
+}
+
+void setLinkCursor(const PageModel& page, int32_t line) {
+    const int32_t old = state.cursorLine;
+    state.cursorLine = line >= 0 && line < page.lineCount ? line : -1;
+    auto redraw = [&](int32_t at) {
+        if (at < 0 || at >= page.lineCount) return;
+        int32_t first = 0, last = 0;
+        linkSpan(page, at, first, last);
+        redrawLines(page, first, last);
+    };
+    redraw(old);
+    redraw(state.cursorLine);
+    if (state.cursorLine >= 0) {
+        setStatus(displayToUtf8(page.lines[static_cast<size_t>(state.cursorLine)].linkUrl).c_str());
+        state.urlShown = true;
+    }
+}
+
+LinkClick cursorClick(const PageModel& page) {
+    LinkClick click;
+    if (state.cursorLine < 0 || state.cursorLine >= page.lineCount) return click;
+    const PageLine& line = page.lines[static_cast<size_t>(state.cursorLine)];
+    if (line.linkUrl == nullptr || line.style >= STYLE_UNSUPPORTED) return click;
+    click.line = state.cursorLine;
+    click.style = line.style;
+    click.url.assign(line.linkUrl, strnlen(line.linkUrl, URL_MAX));
+    return click;
+}
+
+void setFindMatches(const PageModel& page, std::vector<FindMatch> matches, int32_t current) {
+    state.matches = std::move(matches);
+    state.currentMatch = current >= 0 && current < static_cast<int32_t>(state.matches.size()) ? current : -1;
+    redrawLines(page, state.topLine, state.topLine + metrics.rows - 1);
+}
+
+void viewSetFocus(bool focused) {
+    state.focused = focused;
+    drawFocusFrame(focused);
+}
+
 void drawMarker(int32_t row) {
     guiText(metrics.textLeft - metrics.marginX, metrics.textTop + row * metrics.lineHeight, ">", 1,
             fixedFontHandle, elementPens[PEN_TEXT]);
@@ -227,6 +521,7 @@ void clearMarker() {
     guiFill(background(), metrics.textLeft - metrics.marginX, metrics.textTop + row * metrics.lineHeight,
             metrics.textLeft, metrics.textTop + (row + 1) * metrics.lineHeight);
     state.markerRow = 0;
+    restoreFocusFrame();
 }
 
 void drawPage(const PageModel& page, int32_t topLine) {
@@ -237,6 +532,7 @@ void drawPage(const PageModel& page, int32_t topLine) {
     int32_t shown = std::min(page.lineCount - state.topLine, metrics.rows);
     for (int32_t k = 0; k < shown; ++k)
         drawPageLine(page, state.topLine + k, k);
+    restoreFocusFrame();
     guiScrollerSet(state.topLine, metrics.rows, page.lineCount);
 }
 
@@ -258,6 +554,7 @@ bool scrollUp(const PageModel& page, int32_t n, bool updateScroller) {
         for (int32_t k = n - 1; k >= 0; --k)
             drawPageLine(page, state.topLine + k, k);
     }
+    restoreFocusFrame();
     if (updateScroller) guiScrollerSet(state.topLine, metrics.rows, count);
     setStatus("");
     return true;
@@ -284,6 +581,7 @@ bool scrollDown(const PageModel& page, int32_t n, bool updateScroller) {
         guiScrollerSet(state.topLine, metrics.rows, count);
         if (n > 1 && n < metrics.rows - 1) drawMarker(metrics.rows - n);
     }
+    restoreFocusFrame();
     setStatus("");
     return true;
 }
@@ -296,6 +594,7 @@ void highlightLink(const PageModel& page, int32_t lineIndex, int32_t row, int32_
     auto redraw = [&](int32_t i, int32_t r) {
         clearRow(r);
         drawLine(lines[i].text, r, STYLE_LINK, pen, page.unicode);
+        drawMarks(page, i, r, pen);
     };
     for (int32_t i = lineIndex - 1, r = row - 1; i >= 0 && r >= 0 && linkLine(lines[i], source); --i, --r)
         redraw(i, r);
@@ -307,19 +606,66 @@ void highlightLink(const PageModel& page, int32_t lineIndex, int32_t row, int32_
 
 LinkClick handleTextMouse(const PageModel& page, int32_t x, int32_t y, int32_t code) {
     LinkClick click;
-    if (guiLocked() || page.linkCount == 0 || page.lineCount == 0) return click;
+    if (guiLocked() || page.lineCount == 0) return click;
     const PageLine* lines = page.lines.data();
     // Positions above or left of the text area are on no line.
     int32_t dx = x - metrics.textLeft - 1, dy = y - metrics.textTop - 1;
     int32_t c = dx >= 0 ? dx / metrics.charWidth : -1;
     int32_t r = dy >= 0 ? dy / metrics.lineHeight : -1;
     int32_t L = r >= 0 ? state.topLine + r : -1;
-    bool onLink =
-        L >= 0 && L < page.lineCount && lines[L].linkUrl != nullptr && c > 0 && c < lines[L].linkTextLength;
+    bool onLink = page.linkCount > 0 && L >= 0 && L < page.lineCount && lines[L].linkUrl != nullptr &&
+                  c > 0 && c < lines[L].linkTextLength;
+    bool inside = x >= metrics.textLeft && x <= metrics.textLeft + metrics.textWidth &&
+                  y >= metrics.textTop && y <= metrics.textTop + metrics.textHeight;
+
+    // Selecting: a double click takes a word; a drag off the cell the button went
+    // down on takes the text between.
+    if (code == SELECTDOUBLE && inside && !onLink) {
+        const FindMatch word = wordAt(page, spotAt(page, x, y));
+        setSelection(page, TextSpot{word.line, word.start}, TextSpot{word.line, word.end});
+        click.selected = !selectedText(page).empty();
+        state.buttonHeld = true;
+        state.dragging = false;
+        state.pressSpot = TextSpot{};
+        return click;
+    }
+    if (code == SELECTDOWN && inside) {
+        state.pressSpot = spotAt(page, x, y);
+        state.dragging = false;
+    }
+    if (code != SELECTDOWN && code != SELECTUP && state.buttonHeld && state.pressSpot.line >= 0) {
+        const TextSpot spot = spotAt(page, x, y);
+        if (!state.dragging && !(spot == state.pressSpot)) {
+            state.dragging = true;
+            // A link pressed before the drag is let go without being followed.
+            if (state.pressedLine >= 0 && state.pressedLine < page.lineCount && state.pressedRow >= 0)
+                highlightLink(page, state.pressedLine, state.pressedRow,
+                              penOf(lines[state.pressedLine].style));
+            state.pressedRow = -1;
+            state.pressedLine = -1;
+        }
+        if (state.dragging) setSelection(page, state.pressSpot, spot);
+        return click;
+    }
+    if (code == SELECTUP && state.dragging) {
+        state.buttonHeld = false;
+        state.dragging = false;
+        state.pressSpot = TextSpot{};
+        click.selected = !selectedText(page).empty();
+        return click;
+    }
+    // A plain click puts the selection away.
+    if (code == SELECTDOWN && inside && hasSelection()) setSelection(page, TextSpot{}, TextSpot{});
+    if (page.linkCount == 0) {
+        if (code == SELECTDOWN) state.buttonHeld = true;
+        if (code == SELECTUP) state.buttonHeld = false;
+        return click;
+    }
 
     if (code == SELECTDOWN) state.buttonHeld = true;
     if (code == SELECTUP) {
         state.buttonHeld = false;
+        state.pressSpot = TextSpot{};
         if (state.pressedRow != -1) {
             if (r != state.pressedRow || !onLink) {
                 if (state.pressedLine >= 0 && state.pressedLine < page.lineCount)
@@ -332,15 +678,13 @@ LinkClick handleTextMouse(const PageModel& page, int32_t x, int32_t y, int32_t c
             clearShownUrl();
         }
     }
-    bool inside = x >= metrics.textLeft && x <= metrics.textLeft + metrics.textWidth &&
-                  y >= metrics.textTop && y <= metrics.textTop + metrics.textHeight;
     if (!inside) {
         showNormalPointer();
         clearShownUrl();
         return click;
     }
     int32_t style = onLink ? lines[L].style : STYLE_TEXT;
-    if (code != SELECTDOWN && code != SELECTUP) {
+    if (code != SELECTDOWN && code != SELECTUP && code != SELECTDOUBLE) {
         if (state.buttonHeld) return click;
         if (onLink) {
             // The address is display text; the status line takes UTF-8.
@@ -358,7 +702,7 @@ LinkClick handleTextMouse(const PageModel& page, int32_t x, int32_t y, int32_t c
         }
         return click;
     }
-    if (!onLink || style >= STYLE_UNSUPPORTED) return click;
+    if (!onLink || style >= STYLE_UNSUPPORTED || code == SELECTDOUBLE) return click;
     // Links this program fetches (styles up to the visited search) and web links.
     const bool gemini = style <= STYLE_SEARCH_VISITED;
     if (code == SELECTDOWN) {

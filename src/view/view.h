@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "page/find.h"
 #include "page/parser.h"
 
 struct ViewMetrics {
@@ -44,6 +45,15 @@ struct ViewState {
     bool buttonHeld = false;
     bool urlShown = false;
     bool linkPointer = false;
+    bool focused = false;     // the view has the keyboard: a frame shows it
+    int32_t cursorLine = -1;  // the link cursor: the first display line of its link
+    // The selection, from where the drag began to where it is; empty when they meet.
+    TextSpot selectFrom, selectTo;
+    TextSpot pressSpot;     // where the button went down
+    bool dragging = false;  // the button moved off its cell: a selection is made
+    // Find: every match (page order) and the one the page was taken to (-1: none).
+    std::vector<FindMatch> matches;
+    int32_t currentMatch = -1;
 };
 
 ViewMetrics& viewMetrics();
@@ -90,11 +100,44 @@ struct LinkClick {
     int32_t line = -1;  // its display line; -1 for none
     int32_t style = STYLE_TEXT;
     std::string url;
+    bool selected = false;  // a selection was just made (a drag ended, a double click)
 };
-// Pointer at (x, y) in window coordinates over page; code SELECTDOWN, SELECTUP or
-// anything else for a move. Shows the link under the pointer, presses and releases
-// it; returns the link when a release follows one (line -1 otherwise).
+// Pointer at (x, y) in window coordinates over page; code SELECTDOWN, SELECTUP,
+// SELECTDOUBLE or anything else for a move. Shows the link under the pointer, presses
+// and releases it; a drag off the pressed cell selects text instead, and a double
+// click selects a word. Returns the link when a release follows one (line -1 otherwise).
 LinkClick handleTextMouse(const PageModel& page, int32_t x, int32_t y, int32_t code);
+
+// The place in the text nearest to (x, y), held to the text area.
+TextSpot spotAt(const PageModel& page, int32_t x, int32_t y);
+// The pixel x where a byte offset of a display line's text is drawn.
+int32_t offsetX(const PageModel& page, int32_t line, int32_t offset);
+
+// Forgets the link cursor, the selection and the matches (a new page; nothing is
+// redrawn).
+void viewClearMarks();
+// Selects from one spot to another and redraws the rows that change.
+void setSelection(const PageModel& page, TextSpot from, TextSpot to);
+// The selected text as UTF-8 (empty without a selection).
+std::string selectedText(const PageModel& page);
+
+// The link the cursor would move to (forward: the next after it, else the one before
+// it; without a cursor on show, the first or last link in view on): its first display
+// line, -1 when there is none that way.
+int32_t linkCursorTarget(const PageModel& page, bool forward);
+// The display lines a link spans (first and last), from any of its lines.
+void linkSpan(const PageModel& page, int32_t line, int32_t& first, int32_t& last);
+// Puts the link cursor on the link at line (-1: none), redraws the old and the new
+// one and shows the new one's address in the status line.
+void setLinkCursor(const PageModel& page, int32_t line);
+// The link under the cursor, as a click on it would report it (line -1 when none).
+LinkClick cursorClick(const PageModel& page);
+
+// The matches of a find and the one to show (-1: none); redraws what is in view.
+void setFindMatches(const PageModel& page, std::vector<FindMatch> matches, int32_t current);
+
+// The view took or lost the keyboard: draws or removes the focus frame.
+void viewSetFocus(bool focused);
 
 // Forgets the pressed and hover state (a new window).
 void viewReset();

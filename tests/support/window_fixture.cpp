@@ -75,10 +75,17 @@ bool WindowTest::runUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 bool WindowTest::settle(int timeoutMs) {
-    return runUntil([] { return !childFetchPending(); }, timeoutMs) && runUntil([] {
-               int result = 0;
-               return !runGUIStep(0, result);
-           });
+    // A message handled may start a fetch (a typed address, a menu pick): settled is
+    // no fetch under way after a turn with nothing to handle.
+    for (int turns = 0; turns < 1000; ++turns) {
+        if (!runUntil([] { return !childFetchPending(); }, timeoutMs)) return false;
+        bool any = false;
+        int result = 0;
+        while (runGUIStep(0, result))
+            any = true;
+        if (!any && !childFetchPending()) return true;
+    }
+    return false;
 }
 
 void WindowTest::restartWindow() {
