@@ -286,6 +286,26 @@ TEST_F(PaletteTest, SavingAfterUseWritesTheNewCustomLines) {
         EXPECT_NE(saved.find(line), std::string::npos) << line << "in\n" << saved;
 }
 
+TEST_F(PaletteTest, AHugeScreenFontKeepsTheEditorOnTheScreen) {
+    fontSet(settings.screenFont, settings.screenFont.name, 90);
+    restartWindow();
+    int screenLeft = 0, screenTop = 0, screenWidth = 0, screenHeight = 0;
+    ASSERT_TRUE(guiMainScreenGeometry(screenLeft, screenTop, screenWidth, screenHeight));
+    edit([&] {
+        int left = 0, top = 0, width = 0, height = 0;
+        ASSERT_TRUE(guiPaletteWindowFrame(left, top, width, height));
+        EXPECT_GE(left, screenLeft);
+        EXPECT_GE(top, screenTop);
+        EXPECT_LE(left + width, screenLeft + screenWidth);
+        EXPECT_LE(top + height, screenTop + screenHeight);
+        // Still usable: the rows are there to click.
+        guiSimulatePalettePick(EDIT_GAD_FIRST_ROLE, 3);
+        EXPECT_EQ(backgroundPixel(), 0x6699EEu);
+        guiSimulatePaletteButton(EDIT_GAD_CANCEL);
+    });
+    EXPECT_EQ(backgroundPixel(), 0x000000u);
+}
+
 TEST_F(PaletteTest, ABreakClosesTheEditorAndQuitsWith20) {
     TaskHandle gui = taskCurrent();
     std::thread breaker;

@@ -340,6 +340,17 @@ std::string guiPaletteLevelText(int id) {
     return level ? level->text().toStdString() : std::string();
 }
 
+bool guiPaletteWindowFrame(int& left, int& top, int& width, int& height) {
+    PaletteDialog* dialog = openDialog;
+    if (!dialog || !dialog->isVisible()) return false;
+    const QRect frame = dialog->frameGeometry();
+    left = frame.left();
+    top = frame.top();
+    width = frame.width();
+    height = frame.height();
+    return true;
+}
+
 bool guiMainScreenGeometry(int& left, int& top, int& width, int& height) {
     GuiState& s = guiState();
     if (!s.window) return false;

@@ -65,6 +65,8 @@ void guiPaletteSetValue(int id, int value);
 // gadget) and, for a slider, the level's label.
 int guiPaletteValue(int id);
 std::string guiPaletteLevelText(int id);
+// Where the open window lies on the screen, its frame included; false when none is open.
+bool guiPaletteWindowFrame(int& left, int& top, int& width, int& height);
 
 // The full geometry of the screen the main window is on; false without a window.
 bool guiMainScreenGeometry(int& left, int& top, int& width, int& height);
