@@ -16,6 +16,7 @@
 #include "platform/gui.h"
 #include "settings/prefs.h"
 #include "settings/settings.h"
+#include "settings/theme_editor.h"
 #include "settings/themes.h"
 #include "shell/window.h"
 #include "store/bookmarks.h"
@@ -47,6 +48,17 @@ int fontResetCommand() {
     computeFontMetrics();
     relayoutWindow();
     return 0;
+}
+
+// The whole window drawn again in the pens and colours as they are now: the
+// background around the gadgets and the page from its top line.
+void repaintWindow() {
+    guiFill(PEN_WINDOW_BACKGROUND, 0, 0, guiWindowWidth() - 1, guiWindowHeight() - 1);
+    if (const PageRecord* page = currentPage()) {
+        drawPage(page->model, viewState().topLine);
+    } else {
+        clearTerm();
+    }
 }
 
 void proxySwitch() {
@@ -304,8 +316,17 @@ int runCommand(Command command, int sub) {
             settings.theme = sub;
             return GUI_RESTART;
         case CMD_EDIT_THEME:
-            // The palette editor belongs to an own screen; on the desktop it is refused.
-            if (!settings.useScreen) showInfo(getString(MSG_NOTICE_EDITOR_NEEDS_SCREEN));
+            // The palette editor changes the own screen's colours; on the desktop it is refused.
+            if (!settings.useScreen) {
+                showInfo(getString(MSG_NOTICE_EDITOR_NEEDS_SCREEN));
+                return 0;
+            }
+            // Only the Custom theme is kept by the editor (the menu offers it for no other).
+            if (settings.theme != THEME_CUSTOM) return 0;
+            if (openPaletteWindow(repaintWindow) != 0) {
+                setQuitFlag(true);
+                return GUI_BREAK;
+            }
             return 0;
         case CMD_OPENURL:
             if (sub >= 0 && sub < OPENURL_COUNT) settings.useOpenUrl[sub] = settings.useOpenUrl[sub] ? 0 : 1;

@@ -25,7 +25,8 @@ std::string askSaveName(const UrlRecord& address, bool textMode);
 std::string defaultSaveName(const UrlRecord& address, bool textMode);
 
 // Carries out a command (sub: its sub-item, -1 for none). Returns GUI_RESTART when
-// the window must be reopened, else 0.
+// the window must be reopened, GUI_BREAK when a break ended a modal window (the quit
+// flag is set then), else 0.
 int runCommand(Command command, int sub = -1);
 // The same for a menu pick's code.
 int menuCommand(int code);

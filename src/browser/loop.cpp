@@ -19,7 +19,8 @@
 
 namespace {
 
-// One window message; returns GUI_RESTART when the window must be reopened.
+// One window message; returns GUI_RESTART when the window must be reopened, GUI_BREAK
+// when a break ended a modal window.
 int handleMessage(const WindowMessage& msg) {
     const ViewMetrics& m = viewMetrics();
     switch (msg.kind) {
@@ -123,7 +124,8 @@ bool runGUIStep(int timeoutMs, int& result) {
     bool any = got != 0;
     while (!quitFlag() && guiGetMessage(msg)) {
         any = true;
-        if (handleMessage(msg) == GUI_RESTART) result = GUI_RESTART;
+        const int asked = handleMessage(msg);
+        if (asked == GUI_RESTART || asked == GUI_BREAK) result = asked;
     }
     return any;
 }

@@ -444,6 +444,11 @@ void guiSetRegister(int pen, uint32_t rgb12) {
     }
     damage(s.raster.rect());
     if (s.registersForInterface) guiApplyInterfacePalette();
+    guiPaletteRegistersChanged();
+}
+
+uint32_t guiRegister(int pen) {
+    return pen >= 0 && pen < 8 ? guiState().registers[static_cast<size_t>(pen)] : 0;
 }
 
 int guiObtainPen(uint32_t rgb12) {

@@ -64,6 +64,8 @@ enum FontListKind { FONTS_ALL = 0, FONTS_FIXED = 1, FONTS_PROPORTIONAL = 2 };
 // Own screen: pens 0-7 are colour registers; setting one repaints what uses it.
 // Colours are 12-bit 0xRGB.
 void guiSetRegister(int pen, uint32_t rgb12);
+// The colour register pen 0-7 holds now (0xRGB; 0 for other pens).
+uint32_t guiRegister(int pen);
 // Desktop: obtains the pen whose colour best matches (shared and counted: obtaining a
 // colour twice gives the same pen twice). Pens obtained this way are 8 and above.
 int guiObtainPen(uint32_t rgb12);

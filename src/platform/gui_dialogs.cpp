@@ -62,6 +62,10 @@ double logicalDpi() {
 
 }  // namespace
 
+bool guiRunDialog(QDialog& dialog, int& result) {
+    return runDialog(dialog, result);
+}
+
 int guiRequester(int kind, const std::string& title, const std::string& body,
                  const std::vector<std::string>& buttons) {
     if (!guiState().ready) return -1;

@@ -24,6 +24,7 @@
 
 class QAbstractEventDispatcher;
 class QAction;
+class QDialog;
 class QTimer;
 
 // The client area: paints the raster and turns input into window messages.
@@ -159,3 +160,15 @@ QWidget* guiDialogParent();
 
 // Display bytes (ISO-8859-1) as text: 0x80 a full block, 0x81-0x9F a middle dot.
 QString guiDisplayText(const char* text, size_t length);
+
+// Runs a modal dialog; false when a break cancelled it (or was pending already), and
+// the break's bit stays pending for the event loop.
+bool guiRunDialog(QDialog& dialog, int& result);
+
+// The editor window of palette_window.h: its gadgets (null when there is none) and
+// where the cell of a pen lies in a palette gadget.
+QWidget* guiPaletteDialog();
+QWidget* guiPaletteGadget(int id);
+QRect guiPaletteCellRect(int id, int pen);
+// A colour register changed: the open editor's palettes show it.
+void guiPaletteRegistersChanged();

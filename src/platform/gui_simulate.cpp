@@ -1,19 +1,23 @@
 // Simulated input for tests: real toolkit events, delivered as the window system
 // would deliver them to the widget under the pointer or with the focus.
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
+#include <QSlider>
 #include <QTimerEvent>
 #include <QWheelEvent>
 
 #include "platform/gui.h"
 #include "platform/gui_internal.h"
+#include "platform/palette_window.h"
 
 #include <functional>
 #include <memory>
@@ -40,6 +44,18 @@ void sendKey(QWidget* target, int key, Qt::KeyboardModifiers modifiers, const QS
     QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
     QCoreApplication::sendEvent(target, &press);
     QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QCoreApplication::sendEvent(target, &release);
+}
+
+// A left click (press and release) at a point of a widget.
+void click(QWidget* target, QPoint at) {
+    const QPointF local(at);
+    const QPointF global = target->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QCoreApplication::sendEvent(target, &release);
 }
 
@@ -264,4 +280,54 @@ void guiDialogKey(bool escape) {
     QWidget* target = dialog->focusWidget() ? dialog->focusWidget() : dialog;
     sendKey(target, escape ? Qt::Key_Escape : Qt::Key_Return, Qt::NoModifier,
             escape ? QString() : QString("\r"));
+}
+
+// ---- the editor window ----
+
+void guiSimulatePalettePick(int id, int pen) {
+    QWidget* cells = guiPaletteGadget(id);
+    const QRect cell = guiPaletteCellRect(id, pen);
+    if (cells && cell.isValid()) click(cells, cell.center());
+}
+
+void guiSimulateSliderDrag(int id, int level) {
+    auto* slider = dynamic_cast<QSlider*>(guiPaletteGadget(id));
+    if (!slider) return;
+    slider->setSliderDown(true);
+    slider->setSliderPosition(level);
+    slider->setSliderDown(false);
+}
+
+void guiSimulateCyclePick(int id, int entry) {
+    auto* cycle = dynamic_cast<QComboBox*>(guiPaletteGadget(id));
+    if (!cycle || entry < 0 || entry >= cycle->count()) return;
+    cycle->showPopup();
+    QAbstractItemView* list = cycle->view();
+    const QModelIndex index = list->model()->index(entry, cycle->modelColumn(), list->rootIndex());
+    list->scrollTo(index);
+    click(list->viewport(), list->visualRect(index).center());
+    if (list->isVisible()) cycle->hidePopup();
+}
+
+void guiSimulatePaletteButton(int id) {
+    if (auto* button = dynamic_cast<QAbstractButton*>(guiPaletteGadget(id))) button->click();
+}
+
+void guiSimulatePaletteKey(int character) {
+    QWidget* dialog = guiPaletteDialog();
+    if (!dialog) return;
+    QWidget* target = dialog->focusWidget() ? dialog->focusWidget() : dialog;
+    switch (character) {
+        case 0:
+            return sendKey(target, Qt::Key_Shift, Qt::ShiftModifier, QString());
+        case 27:
+            return sendKey(target, Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b"));
+        case 13:
+            return sendKey(target, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+        default: {
+            const QString text(QChar(static_cast<char16_t>(character)));
+            const int key = character >= 'a' && character <= 'z' ? character - 'a' + 'A' : character;
+            sendKey(target, character < 0x7F ? key : Qt::Key_unknown, Qt::NoModifier, text);
+        }
+    }
 }
