@@ -205,9 +205,9 @@ TEST_F(DumpTest, DownloadsGoToTheOutputFileAndIdentitiesArePresented) {
     EXPECT_TRUE(readWholeFile(file, saved));
     EXPECT_EQ(saved, testBinary(70000, 3));
 
-    // An identity for the host is presented by the dump's fetch.
+    // An identity for the host and port is presented by the dump's fetch.
     setEnvironment("FARLANDER_HOME", home);
-    ASSERT_TRUE(createIdentity("127.0.0.1", "/", "Dump Tester"));
+    ASSERT_TRUE(createIdentity("127.0.0.1", gemini.port(), "/", "Dump Tester"));
     freeIdentities();
     setEnvironment("FARLANDER_HOME", "");
     r = dump({"--dump", base + "/cert"});

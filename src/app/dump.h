@@ -11,6 +11,7 @@ enum DumpExit {
     DUMP_INPUT = 3,        // the server asks for input
     DUMP_DOWNLOAD = 4,     // a download was refused or failed
     DUMP_CERTIFICATE = 5,  // the server requires a client certificate
+    DUMP_CERT_CHANGED = 6, // the server's key is not the pinned one
     DUMP_BREAK = 20,       // stopped by Ctrl-C
 };
 
