@@ -73,7 +73,8 @@ TEST(KnownHostsText, WriterAndReaderAgree) {
     };
     const std::string text = knownHostsFormat(entries);
     EXPECT_EQ(text.substr(0, 2), "# ");
-    EXPECT_NE(text.find("\ncapsule.example 1965 sha256:" + FP_A + " 2099-12-31T23:59:59Z\n"), std::string::npos);
+    EXPECT_NE(text.find("\ncapsule.example 1965 sha256:" + FP_A + " 2099-12-31T23:59:59Z\n"),
+              std::string::npos);
     EXPECT_EQ(summary(knownHostsParse(text)), summary(entries));
     EXPECT_EQ(knownHostsFormat(knownHostsParse(text)), text);
 }
@@ -127,7 +128,8 @@ TEST_F(KnownHostsStore, PinsFirstContactsFollowsRenewalsAndKeepsChangesForTheUse
     EXPECT_FALSE(fs::exists(path)) << "nothing to save yet";
 
     ASSERT_TRUE(knownHostRemember({"H", 1965, FP_A, 100}));
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::mask,
+              fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(knownHostCheck("h", 1965, FP_A), KNOWN_HOST_SAME);
     EXPECT_EQ(knownHostCheck("h", 1966, FP_A), KNOWN_HOST_NEW) << "each port is its own";
     KnownHost pinned;

@@ -197,7 +197,8 @@ TEST_F(TrustFetch, PinsOnFirstUseAndStopsBeforeTheRequestWhenTheKeyChanges) {
     const std::string key = original.keyPem();
     const std::string fingerprint = keyFingerprint(key);
     const int64_t year2001 = knownHostSeconds(2001, 1, 1, 0, 0, 0);
-    const int64_t past = knownHostSeconds(2020, 1, 1, 0, 0, 0), future = knownHostSeconds(2090, 1, 1, 0, 0, 0);
+    const int64_t past = knownHostSeconds(2020, 1, 1, 0, 0, 0),
+                  future = knownHostSeconds(2090, 1, 1, 0, 0, 0);
     enum Seed { NONE, SAME_KEY, OTHER };
     const struct Row {
         const char* name;
@@ -221,7 +222,8 @@ TEST_F(TrustFetch, PinsOnFirstUseAndStopsBeforeTheRequestWhenTheKeyChanges) {
         ASSERT_TRUE(server.ok());
         const int port = server.port();
         ASSERT_TRUE(createIdentity("127.0.0.1", port, "/", "Tester"));
-        const KnownHost seeded{"127.0.0.1", port, row.seed == OTHER ? OTHER_KEY : fingerprint, row.seededExpiry};
+        const KnownHost seeded{"127.0.0.1", port, row.seed == OTHER ? OTHER_KEY : fingerprint,
+                               row.seededExpiry};
         if (row.seed != NONE) {
             ASSERT_TRUE(knownHostTrust(seeded));
         }
@@ -240,9 +242,9 @@ TEST_F(TrustFetch, PinsOnFirstUseAndStopsBeforeTheRequestWhenTheKeyChanges) {
             EXPECT_EQ(got.pinned.fingerprint, OTHER_KEY);
             EXPECT_EQ(got.seen.fingerprint, fingerprint);
             EXPECT_EQ(got.seen.port, port);
-            for (const std::string& part : {std::string("Server certificate changed: 127.0.0.1:") +
-                                                std::to_string(port),
-                                            OTHER_KEY, fingerprint, std::string(row.expiredNote)})
+            for (const std::string& part :
+                 {std::string("Server certificate changed: 127.0.0.1:") + std::to_string(port), OTHER_KEY,
+                  fingerprint, std::string(row.expiredNote)})
                 EXPECT_NE(got.result.find(part), std::string::npos) << part << "\n" << got.result;
             EXPECT_TRUE(server.base().waitForEvent("handshake failed"));
             EXPECT_EQ(server.handshakesCompleted(), 0) << "no identity was shown";
@@ -325,7 +327,8 @@ TEST_F(TrustFetch, PagesHaveABoundAndDownloadsHaveNone) {
         {local("gemini", server.port(), "/text/65537"), {}, limit, FETCH_NETWORK_ERROR, true, 0},
         {local("gopher", gopher.port(), "/0/big"), {}, limit, FETCH_NETWORK_ERROR, true, 0},
         {local("gemini", server.port(), "/binary/300000"), {}, limit, FETCH_DOWNLOAD, false, 300000},
-        {local("gemini", server.port(), "/text/100000"), asDownload, limit, FETCH_DOWNLOAD, false, 100000 - 15},
+        {local("gemini", server.port(), "/text/100000"), asDownload, limit, FETCH_DOWNLOAD, false,
+         100000 - 15},
         // One real size: 8 MiB.
         {local("gemini", server.port(), "/text/8389632"), {}, size_t{8} << 20, FETCH_NETWORK_ERROR, true, 0},
     };
@@ -369,13 +372,15 @@ class TrustBrowser : public WindowTest {
 
 TEST_F(TrustBrowser, AChangedKeyAsksFirstThenCancelShowsTheErrorPageAndTrustPinsIt) {
     const std::string fingerprint = keyFingerprint(server->keyPem());
-    ASSERT_TRUE(knownHostTrust({"127.0.0.1", server->port(), OTHER_KEY, knownHostSeconds(2090, 1, 1, 0, 0, 0)}));
+    ASSERT_TRUE(
+        knownHostTrust({"127.0.0.1", server->port(), OTHER_KEY, knownHostSeconds(2090, 1, 1, 0, 0, 0)}));
     int answer = 1;  // Cancel
     std::vector<std::string> asked;
     headlessSetResponder([&](const ShellCall& call) {
         ShellAnswer a;
-        if (call.what == ShellCall::REQUESTER && std::equal(call.buttons.begin(), call.buttons.end(),
-                                                            std::begin(TRUST_BUTTONS), std::end(TRUST_BUTTONS))) {
+        if (call.what == ShellCall::REQUESTER &&
+            std::equal(call.buttons.begin(), call.buttons.end(), std::begin(TRUST_BUTTONS),
+                       std::end(TRUST_BUTTONS))) {
             asked.push_back(call.body);
             a.button = answer;
         }
@@ -413,9 +418,9 @@ TEST_F(TrustBrowser, ARedirectToAnotherPortGoesWithoutTheIdentity) {
         std::string address;
         const char* shown;
     } rows[] = {
-        {url("/here"), "client: Here"},                                   // same host and port
+        {url("/here"), "client: Here"},                                       // same host and port
         {url("/away/" + std::to_string(other.port())), "client: anonymous"},  // another port
-        {local("gemini", other.port(), "/who"), "client: There"},         // typed: its own identity
+        {local("gemini", other.port(), "/who"), "client: There"},             // typed: its own identity
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.address);
@@ -489,8 +494,8 @@ TEST_F(TrustBrowser, TheIdentitiesPageListsEachAndDeletesAfterAsking) {
     for (const std::string& line :
          {where, std::string("Common name: Alice"), "sha256:" + alice.fingerprint,
           std::string("Valid from: 1978-01-01T00:00:00Z"), std::string("Valid until: 2099-12-31T23:59:59Z"),
-          std::string("capsule.example:1965"), std::string("Pages under: /docs/"), std::string("Common name: Bob"),
-          "Identities are kept in: " + identityDirectory()})
+          std::string("capsule.example:1965"), std::string("Pages under: /docs/"),
+          std::string("Common name: Bob"), "Identities are kept in: " + identityDirectory()})
         EXPECT_GE(findLine(line), 0) << line;
 
     for (bool confirmed : {false, true}) {
@@ -504,8 +509,9 @@ TEST_F(TrustBrowser, TheIdentitiesPageListsEachAndDeletesAfterAsking) {
         EXPECT_EQ(currentPage()->address.url, std::string("IDENTITIES"));
         EXPECT_EQ(findLine("Common name: Alice") >= 0, !confirmed);
         EXPECT_EQ(identityList().size(), confirmed ? 1u : 2u);
-        EXPECT_EQ(isRegularFile(identityDirectory() + "/127.0.0.1:" + std::to_string(server->port()) + " $.key"),
-                  !confirmed);
+        EXPECT_EQ(
+            isRegularFile(identityDirectory() + "/127.0.0.1:" + std::to_string(server->port()) + " $.key"),
+            !confirmed);
     }
     EXPECT_GE(findLine("Common name: Bob"), 0);
     EXPECT_FALSE(isVisited("IDENTITIES"));
@@ -576,7 +582,8 @@ TEST_F(TrustBrowser, APageTooLargeShowsItsErrorPageAndOffersADownload) {
     int offered = 0;
     headlessSetResponder([&](const ShellCall& call) {
         ShellAnswer a;
-        if (call.what == ShellCall::REQUESTER && !call.buttons.empty() && call.buttons[0] == "Save as download") {
+        if (call.what == ShellCall::REQUESTER && !call.buttons.empty() &&
+            call.buttons[0] == "Save as download") {
             ++offered;
             a.button = 0;
         }
@@ -617,8 +624,10 @@ TEST_F(TrustDump, AChangedKeyIsExitCode6AndTheFileIsNeverWritten) {
         int code;
     } rows[] = {
         {"", 0},
-        {"127.0.0.1 " + std::to_string(server.port()) + " sha256:" + OTHER_KEY + " 2090-01-01T00:00:00Z\n", 6},
-        {"127.0.0.1 " + std::to_string(server.port()) + " sha256:" + fingerprint + " 2090-01-01T00:00:00Z\n", 0},
+        {"127.0.0.1 " + std::to_string(server.port()) + " sha256:" + OTHER_KEY + " 2090-01-01T00:00:00Z\n",
+         6},
+        {"127.0.0.1 " + std::to_string(server.port()) + " sha256:" + fingerprint + " 2090-01-01T00:00:00Z\n",
+         0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file);
@@ -631,8 +640,9 @@ TEST_F(TrustDump, AChangedKeyIsExitCode6AndTheFileIsNeverWritten) {
         EXPECT_EQ(r.exitCode, row.code) << r.err;
         if (row.code == 6) {
             EXPECT_EQ(r.out, "");
-            for (const std::string& part : {"Server certificate changed: 127.0.0.1:" + std::to_string(server.port()),
-                                            OTHER_KEY, fingerprint})
+            for (const std::string& part :
+                 {"Server certificate changed: 127.0.0.1:" + std::to_string(server.port()), OTHER_KEY,
+                  fingerprint})
                 EXPECT_NE(r.err.find(part), std::string::npos) << part << "\n" << r.err;
             EXPECT_EQ(server.base().records().size(), served) << "nothing was sent";
         } else {

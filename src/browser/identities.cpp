@@ -16,8 +16,8 @@ constexpr std::string_view DELETE_COMMAND = "del:";
 
 // Bytes a command address carries as they are; every other one is "%xx".
 bool plainByte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-           c == '_' || c == '~' || c == ':' || c == '$';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_' || c == '~' || c == ':' || c == '$';
 }
 
 std::string percentDecode(std::string_view text) {
@@ -84,8 +84,8 @@ PageText identityManage() {
                 const std::string until = knownHostDate(details.validUntil);
                 put({messageText(MSG_IDENTITY_COMMON_NAME), ": ", details.commonName, "\n"});
                 // On a line of its own, so that it is not wrapped at a window's usual width.
-                put({messageText(MSG_IDENTITY_FINGERPRINT), ":\n", KNOWN_HOST_FINGERPRINT_PREFIX, details.fingerprint,
-                     "\n"});
+                put({messageText(MSG_IDENTITY_FINGERPRINT), ":\n", KNOWN_HOST_FINGERPRINT_PREFIX,
+                     details.fingerprint, "\n"});
                 put({messageText(MSG_IDENTITY_VALID_FROM), ": ", from, "\n"});
                 put({messageText(MSG_IDENTITY_VALID_UNTIL), ": ", until, "\n"});
             } else {

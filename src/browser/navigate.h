@@ -12,13 +12,13 @@
 #include "url/url.h"
 
 enum AddressRoute {
-    ROUTE_FETCH,         // fetch it (or show it from the cache)
-    ROUTE_BUILTIN,       // a page the program makes: builtinPageText
-    ROUTE_BOOK_COMMAND,  // a bookmark manager command ("BOOK:...")
+    ROUTE_FETCH,             // fetch it (or show it from the cache)
+    ROUTE_BUILTIN,           // a page the program makes: builtinPageText
+    ROUTE_BOOK_COMMAND,      // a bookmark manager command ("BOOK:...")
     ROUTE_IDENTITY_COMMAND,  // an identity manager command ("IDENTITY:...")
-    ROUTE_DESKTOP,       // hand it to the desktop's URL handler
-    ROUTE_NOT_HERE,      // ftp and mailto without the desktop handler: nothing to show
-    ROUTE_NEEDS_TLS,     // Gemini or HTTPS with neither TLS nor the proxy (message 139)
+    ROUTE_DESKTOP,           // hand it to the desktop's URL handler
+    ROUTE_NOT_HERE,          // ftp and mailto without the desktop handler: nothing to show
+    ROUTE_NEEDS_TLS,         // Gemini or HTTPS with neither TLS nor the proxy (message 139)
 };
 
 // Where a parsed address goes. With desktopHandlers the settings' choice of schemes
@@ -33,14 +33,14 @@ PageText builtinPageText(BuiltinPage page);
 
 // What a finished fetch calls for, by its status.
 enum OutcomeAction {
-    OUTCOME_PAGE,         // show the result (a reply without a text shows nothing)
-    OUTCOME_INPUT,        // ask for the input the server wants, then load the answer
-    OUTCOME_DOWNLOADED,   // a download went to its file (or was declined)
-    OUTCOME_REDIRECT,     // follow the redirect, within the limit
-    OUTCOME_CERTIFICATE,  // the server wants a client certificate
-    OUTCOME_CERT_CHANGED, // the server's key is not the pinned one: ask before going on
-    OUTCOME_ERROR_PAGE,   // a network or server error: show it as the page
-    OUTCOME_LOCAL_ERROR,  // a local failure: a requester, the page stays
+    OUTCOME_PAGE,          // show the result (a reply without a text shows nothing)
+    OUTCOME_INPUT,         // ask for the input the server wants, then load the answer
+    OUTCOME_DOWNLOADED,    // a download went to its file (or was declined)
+    OUTCOME_REDIRECT,      // follow the redirect, within the limit
+    OUTCOME_CERTIFICATE,   // the server wants a client certificate
+    OUTCOME_CERT_CHANGED,  // the server's key is not the pinned one: ask before going on
+    OUTCOME_ERROR_PAGE,    // a network or server error: show it as the page
+    OUTCOME_LOCAL_ERROR,   // a local failure: a requester, the page stays
 };
 OutcomeAction outcomeAction(int32_t fetchStatus);
 

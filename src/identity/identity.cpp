@@ -370,8 +370,10 @@ IdentityDetails identityDetails(const IdentityRecord& record) {
         int index = subject != nullptr ? X509_NAME_get_index_by_NID(subject, NID_commonName, -1) : -1;
         if (index >= 0) {
             unsigned char* utf8 = nullptr;
-            int length = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
-            if (length >= 0 && utf8 != nullptr) details.commonName.assign(reinterpret_cast<char*>(utf8), length);
+            int length =
+                ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
+            if (length >= 0 && utf8 != nullptr)
+                details.commonName.assign(reinterpret_cast<char*>(utf8), length);
             OPENSSL_free(utf8);
         }
         unsigned char digest[EVP_MAX_MD_SIZE];

@@ -22,10 +22,10 @@
 #include <optional>
 #include <string>
 
-inline constexpr int IDENTITY_HOST_MAX = 63;         // characters of a host read from a name
-inline constexpr int IDENTITY_SCOPE_MAX = 31;        // characters of a scope read from a name
-inline constexpr int IDENTITY_BASE_NAME_SIZE = 128;  // bytes of a base name made by createIdentity
-inline constexpr int32_t IDENTITY_DEFAULT_PORT = 1965;   // the port of a name without one
+inline constexpr int IDENTITY_HOST_MAX = 63;            // characters of a host read from a name
+inline constexpr int IDENTITY_SCOPE_MAX = 31;           // characters of a scope read from a name
+inline constexpr int IDENTITY_BASE_NAME_SIZE = 128;     // bytes of a base name made by createIdentity
+inline constexpr int32_t IDENTITY_DEFAULT_PORT = 1965;  // the port of a name without one
 
 struct IdentityRecord {
     char host[IDENTITY_HOST_MAX + 1] = {};

@@ -89,9 +89,9 @@ struct FetchExchange {
 FetchExchange& fetchExchange();
 
 // The three error setters; each overwrites what an earlier call wrote.
-void setFetchError(FetchError& error, const char* text);    // kind 7, "%s"
-void setNetworkError(FetchError& error, const char* text);  // kind 5, "Network error: %s"
-void setServerError(FetchError& error, const char* text);   // kind 6, "Server error: %s"
+void setFetchError(FetchError& error, const char* text);               // kind 7, "%s"
+void setNetworkError(FetchError& error, const char* text);             // kind 5, "Network error: %s"
+void setServerError(FetchError& error, const char* text);              // kind 6, "Server error: %s"
 void setCertificateChangedError(FetchError& error, const char* text);  // kind 8, "%s"
 void setPageTooLargeError(FetchError& error, const char* text);        // kind 5, "%s"
 void clearFetchError(FetchError& error);

@@ -4,8 +4,8 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <memory>
 #include <new>
@@ -315,10 +315,10 @@ bool secureConnection(FetchExchange& exchange, Connection& connection) {
             return true;
         exchange.pinnedKey = pinned;
         exchange.seenKey = seenKey(request, peer);
-        setCertificateChangedError(
-            exchange.error,
-            knownHostChangeText(exchange.pinnedKey, exchange.seenKey, static_cast<int64_t>(std::time(nullptr)))
-                .c_str());
+        setCertificateChangedError(exchange.error,
+                                   knownHostChangeText(exchange.pinnedKey, exchange.seenKey,
+                                                       static_cast<int64_t>(std::time(nullptr)))
+                                       .c_str());
         return false;
     };
     if (!tlsConnect(connection.tls, connection.socket.get(), request, exchange.error, connection.breakFd,

@@ -209,8 +209,8 @@ std::string knownHostDate(int64_t seconds) {
     int64_t year = 0, month = 0, day = 0;
     civilFromDays(days, year, month, day);
     char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(year),
-                  static_cast<long long>(month), static_cast<long long>(day),
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
+                  static_cast<long long>(year), static_cast<long long>(month), static_cast<long long>(day),
                   static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
                   static_cast<long long>(rest % 60));
     return text;
@@ -341,8 +341,9 @@ std::string knownHostChangeText(const KnownHost& pinned, const KnownHost& seen, 
                (entry.fingerprint.empty() ? std::string("-") : entry.fingerprint) + "\n" + until + " " +
                knownHostDate(entry.expires) + "\n";
     };
-    return std::string(messageText(MSG_ERR_CERT_CHANGED)) + ": " + seen.host + ":" + std::to_string(seen.port) +
-           "\n\n" + key(MSG_CERT_PINNED_KEY, pinned) + key(MSG_CERT_NEW_KEY, seen) + "\n" +
+    return std::string(messageText(MSG_ERR_CERT_CHANGED)) + ": " + seen.host + ":" +
+           std::to_string(seen.port) + "\n\n" + key(MSG_CERT_PINNED_KEY, pinned) +
+           key(MSG_CERT_NEW_KEY, seen) + "\n" +
            messageText(pinned.expires < now ? MSG_CERT_PINNED_EXPIRED : MSG_CERT_PINNED_VALID) + "\n" +
            messageText(MSG_CERT_CHANGED_MEANING);
 }

@@ -170,8 +170,8 @@ bool tlsCertificateKey(x509_st* certificate, TlsPeerKey& key) {
     struct tm end = {};
     const ASN1_TIME* notAfter = X509_get0_notAfter(certificate);
     if (notAfter != nullptr && ASN1_TIME_to_tm(notAfter, &end) == 1) {
-        key.expires = knownHostSeconds(end.tm_year + 1900, end.tm_mon + 1, end.tm_mday, end.tm_hour, end.tm_min,
-                                       end.tm_sec);
+        key.expires = knownHostSeconds(end.tm_year + 1900, end.tm_mon + 1, end.tm_mday, end.tm_hour,
+                                       end.tm_min, end.tm_sec);
     }
     ERR_clear_error();
     return true;

@@ -129,7 +129,7 @@ struct PageNameEntry {
 // The one table of the built-in pages' names.
 constexpr PageNameEntry PAGE_NAMES[] = {
     {PAGE_HOME, "HOME"},         {PAGE_TEST, "TEST"},       {PAGE_HISTORY, "HISTORY"},
-    {PAGE_BOOKVIEW, "BOOKVIEW"}, {PAGE_BOOKMAN, "BOOKMAN"},     {PAGE_IDENTITIES, "IDENTITIES"},
+    {PAGE_BOOKVIEW, "BOOKVIEW"}, {PAGE_BOOKMAN, "BOOKMAN"}, {PAGE_IDENTITIES, "IDENTITIES"},
 };
 
 }  // namespace

@@ -69,15 +69,15 @@ bool sameAddress(std::string_view a, std::string_view b);
 
 // The pages the program makes itself. Their names stand where an address would.
 enum BuiltinPage : int32_t {
-    PAGE_NONE = 0,      // not a built-in name: an address
-    PAGE_HOME,          // "HOME", the start page
-    PAGE_TEST,          // "TEST", the layout test page
-    PAGE_HISTORY,       // "HISTORY", the visited list
-    PAGE_BOOKVIEW,      // "BOOKVIEW", the bookmarks
-    PAGE_BOOKMAN,       // "BOOKMAN", the bookmark manager
-    PAGE_BOOK_COMMAND,  // "BOOK:...", a bookmark manager command
-    PAGE_BOOK_UNKNOWN,  // any other name starting with "BOOK"
-    PAGE_IDENTITIES,    // "IDENTITIES", the identity manager
+    PAGE_NONE = 0,          // not a built-in name: an address
+    PAGE_HOME,              // "HOME", the start page
+    PAGE_TEST,              // "TEST", the layout test page
+    PAGE_HISTORY,           // "HISTORY", the visited list
+    PAGE_BOOKVIEW,          // "BOOKVIEW", the bookmarks
+    PAGE_BOOKMAN,           // "BOOKMAN", the bookmark manager
+    PAGE_BOOK_COMMAND,      // "BOOK:...", a bookmark manager command
+    PAGE_BOOK_UNKNOWN,      // any other name starting with "BOOK"
+    PAGE_IDENTITIES,        // "IDENTITIES", the identity manager
     PAGE_IDENTITY_COMMAND,  // "IDENTITY:...", an identity manager command
 };
 // The name of a built-in page ("" for PAGE_NONE and the two BOOK forms).

@@ -127,7 +127,8 @@ bool TlsServer::makeContext() {
     if (key) {
         std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
         BUF_MEM* memory = nullptr;
-        if (out && PEM_write_bio_PrivateKey(out.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1) {
+        if (out &&
+            PEM_write_bio_PrivateKey(out.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1) {
             BIO_get_mem_ptr(out.get(), &memory);
             if (memory != nullptr) keyPem_.assign(memory->data, memory->length);
         }
