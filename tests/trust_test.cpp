@@ -344,6 +344,41 @@ TEST_F(TrustFetch, PagesHaveABoundAndDownloadsHaveNone) {
     }
 }
 
+// Old file names mean the Gemini port; "host:port" names another one.
+TEST(IdentityNames, APortAfterTheHostAndOtherwise1965) {
+    PrivateHome home{"identity-names"};
+    const std::string host63(63, 'h');
+    const struct Row {
+        std::string baseName;
+        std::string host;
+        int32_t port;
+    } rows[] = {
+        {"capsule $", "capsule", 1965},
+        {"capsule:1966 $", "capsule", 1966},
+        {"capsule:65535 $docs$", "capsule", 65535},
+        {host63 + ":70 $", host63, 70},
+        // No port that can be: the word is the host, as in older names.
+        {"capsule:0 $", "capsule:0", 1965},
+        {"capsule:65536 $", "capsule:65536", 1965},
+        {"capsule: $", "capsule:", 1965},
+        {":1966 $", ":1966", 1965},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.baseName);
+        freeIdentities();
+        ASSERT_TRUE(addIdentity(row.baseName.c_str()));
+        const IdentityRecord& record = identityList().front();
+        EXPECT_EQ(record.host, row.host);
+        EXPECT_EQ(record.port, row.port);
+        EXPECT_EQ(record.baseName, row.baseName);
+        EXPECT_EQ(findIdentity(row.host.c_str(), row.port, "/docs/x"), &record);
+        EXPECT_EQ(findIdentity(row.host.c_str(), row.port + 1, "/docs/x"), nullptr);
+    }
+    freeIdentities();
+    EXPECT_EQ(identityBaseName("capsule", 1965, "/a/"), "capsule $a$");
+    EXPECT_EQ(identityBaseName("capsule", 1966, "/"), "capsule:1966 $");
+}
+
 // ---- the browser: the window, the network task and scripted answers ----
 
 class TrustBrowser : public WindowTest {
