@@ -66,13 +66,13 @@ void recordReadingPosition(const PageRecord& shown) {
 // question, and its files are kept aside (createIdentity).
 void certificateRequest(const UrlRecord& req, const FetchOptions& options) {
     setStatus(getString(MSG_STATUS_CERTIFICATE_REQUIRED));
+    // The identity this capsule was shown, if any: replacing it is asked first.
+    const bool hasIdentity = findIdentity(req.host, req.port, req.path) != nullptr;
     int answer = 0;
     if (settings.useGemProxy) {
         showError(getString(MSG_NOTICE_CERTIFICATE_PROXY));
-    } else if (findIdentity(req.host, req.port, req.path) != nullptr &&
-               askChoice(getString(MSG_ASK_REPLACE_IDENTITY), getString(MSG_BUTTONS_REPLACE_IDENTITY)) != 1) {
-        answer = 0;
-    } else {
+    } else if (!hasIdentity ||
+               askChoice(getString(MSG_ASK_REPLACE_IDENTITY), getString(MSG_BUTTONS_REPLACE_IDENTITY)) == 1) {
         answer = askChoice(getString(MSG_NOTICE_CERTIFICATE), getString(MSG_BUTTONS_IDENTITY));
     }
     std::string commonName;
