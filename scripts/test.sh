@@ -20,7 +20,7 @@ if [[ "${1:-}" == "--threads" ]]; then
     dir=build-tsan
     flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DFARLANDER_TSAN=ON -DFARLANDER_BENCH=OFF)
     export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/tsan.supp"
-    select=(-R '^(TaskSignals|NetSocket|Child|Fetch|ShellTest|Tls|DumpTest|Gui|WindowTest|ViewTest|BrowserTest|PaletteTest)')
+    select=(-R '^(TaskSignals|NetSocket|Child|Fetch|ShellTest|Tls|DumpTest|Gui|WindowTest|ViewTest|BrowserTest|PaletteTest|Trust)')
 fi
 
 export QT_QPA_PLATFORM=offscreen

@@ -269,8 +269,9 @@ TEST_F(DumpTest, DownloadsGoToTheOutputFileAndIdentitiesArePresented) {
     EXPECT_TRUE(readWholeFile(file, saved));
     EXPECT_EQ(saved, testBinary(70000, 3));
 
-    // An identity for the host (made in the same folder) is presented by the dump's fetch.
-    ASSERT_TRUE(createIdentity("127.0.0.1", "/", "Dump Tester"));
+    // An identity for the host and port is presented by the dump's fetch.
+    setEnvironment("FARLANDER_HOME", home);
+    ASSERT_TRUE(createIdentity("127.0.0.1", gemini.port(), "/", "Dump Tester"));
     freeIdentities();
     r = dump({"--dump", base + "/cert"});
     EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -15,6 +15,7 @@
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
+#include "net/known_hosts.h"
 #include "platform/files.h"
 #include "platform/gui.h"
 #include "platform/paths.h"
@@ -167,6 +168,7 @@ void cleanUp() {
     clipCleanUp();
     freeIdentities();
     childCleanUp();
+    knownHostsClose();
     cacheCleanUp();
     stopBreakWatcher();
     guiCleanUp();
@@ -262,6 +264,7 @@ int appMain(int argc, const char* const* argv) {
     started = true;
     tidyPrefsFolders();
     prefsLoad();
+    knownHostsOpen(knownHostsPath(), true);
     cacheInit();
     historyInit();
     if (!childInit()) return fatalError("child process");

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,7 @@
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
+#include "net/known_hosts.h"
 #include "page/builtin.h"
 #include "page/parser.h"
 #include "platform/process.h"
@@ -36,7 +38,9 @@ const char* const DUMP_HELP =
     "\n"
     "Exit codes of a dump: 0 page shown, 1 network, server or redirect error,\n"
     "2 usage error, 3 input requested, 4 download refused or failed,\n"
-    "5 client certificate required, 20 stopped by Ctrl-C.\n";
+    "5 client certificate required, 6 server certificate changed (the pinned\n"
+    "and the new key on standard error; the known hosts are never written),\n"
+    "20 stopped by Ctrl-C.\n";
 
 namespace {
 
@@ -116,6 +120,7 @@ struct DumpSession {
         if (started) childCleanUp();
         stopBreakWatcher();
         freeIdentities();
+        knownHostsClose();
         bookmarkCleanup();
         visitedClear();
         localeCleanup();
@@ -131,6 +136,7 @@ bool waitOrBreak(uint32_t& got) {
 int fetchAndPrint(const DumpOptions& options) {
     std::string url = options.url;
     int32_t redirects = 0;
+    FetchOptions fetchOptions;
     for (;;) {
         UrlRecord request;
         if (!parseUrl(url.c_str(), request))
@@ -139,6 +145,8 @@ int fetchAndPrint(const DumpOptions& options) {
         switch (routeAddress(request, settings, exchange.tlsAvailable.load(), false)) {
             case ROUTE_BOOK_COMMAND:
                 return usage("bookmark commands change the bookmarks; a dump changes nothing");
+            case ROUTE_IDENTITY_COMMAND:
+                return usage("identity commands change the identities; a dump changes nothing");
             case ROUTE_BUILTIN: {
                 PageText page = builtinPageText(builtinPageOf(request.url));
                 if (!page) return usage("no such built-in page");
@@ -155,7 +163,7 @@ int fetchAndPrint(const DumpOptions& options) {
                 break;
         }
         UrlRecord address = request;  // the copy carries no body
-        if (!childStartFetch(std::move(request))) {
+        if (!childStartFetch(std::move(request), fetchOptions)) {
             std::fprintf(stderr, "%s: TCP/IP\n", messageText(MSG_ERR_COULD_NOT_OPEN));
             return DUMP_FAILED;
         }
@@ -199,8 +207,18 @@ int fetchAndPrint(const DumpOptions& options) {
                     return DUMP_FAILED;
                 }
                 url = exchange.redirectTarget;
+                // Across hosts a redirect goes without the identity.
+                fetchOptions.withoutIdentity =
+                    fetchOptions.withoutIdentity || redirectLeavesHost(address, url.c_str());
                 continue;
             }
+            case OUTCOME_CERT_CHANGED:
+                // As it is, so that no fingerprint is wrapped.
+                std::fprintf(stderr, "%s\n",
+                             knownHostChangeText(exchange.pinnedKey, exchange.seenKey,
+                                                 static_cast<int64_t>(std::time(nullptr)))
+                                 .c_str());
+                return DUMP_CERT_CHANGED;
             case OUTCOME_CERTIFICATE:
                 std::printf("%s\n", headerMeta(result).c_str());
                 return DUMP_CERTIFICATE;
@@ -283,12 +301,14 @@ int dumpRun(const DumpOptions& options) {
     DumpSession session;
     session.self = taskCurrent();
     // What the fetch needs of the user's files: the proxy settings, the bookmarks and
-    // visited list for the list pages, the identities. Nothing is written back.
+    // visited list for the list pages, the identities, the known hosts (checked, and
+    // new ones pinned in memory only). Nothing is written back.
     localeInit();
     prefsLoad();
     visitedRead();
     bookmarkInit();
     loadIdentities();
+    knownHostsOpen(knownHostsPath(), false);
     TaskHandle self = session.self;
     startBreakWatcher([self] { taskSendSignal(self, TASK_BREAK_MASK); });
     if (!childInit()) {

@@ -5,13 +5,14 @@
 #include <string>
 
 enum DumpExit {
-    DUMP_SHOWN = 0,        // the page was printed
-    DUMP_FAILED = 1,       // network, server or redirect error
-    DUMP_USAGE = 2,        // the dump's arguments are wrong
-    DUMP_INPUT = 3,        // the server asks for input
-    DUMP_DOWNLOAD = 4,     // a download was refused or failed
-    DUMP_CERTIFICATE = 5,  // the server requires a client certificate
-    DUMP_BREAK = 20,       // stopped by Ctrl-C
+    DUMP_SHOWN = 0,         // the page was printed
+    DUMP_FAILED = 1,        // network, server or redirect error
+    DUMP_USAGE = 2,         // the dump's arguments are wrong
+    DUMP_INPUT = 3,         // the server asks for input
+    DUMP_DOWNLOAD = 4,      // a download was refused or failed
+    DUMP_CERTIFICATE = 5,   // the server requires a client certificate
+    DUMP_CERT_CHANGED = 6,  // the server's key is not the pinned one
+    DUMP_BREAK = 20,        // stopped by Ctrl-C
 };
 
 struct DumpOptions {

@@ -7,6 +7,7 @@
 
 #include "browser/keyboard.h"
 #include "browser/load.h"
+#include "browser/navigate.h"
 #include "browser/services.h"
 #include "net/child.h"
 #include "net/exchange.h"
@@ -191,7 +192,8 @@ std::string askSaveName(const UrlRecord& address, bool textMode) {
 void downloadHandOver() {
     if (!childDownloadPending()) return;
     setStatus(getString(MSG_STATUS_SAVING));
-    UrlRecord request = fetchExchange().request;
+    // A sensitive answer does not become part of a file name.
+    UrlRecord request = storedAddress(fetchExchange().request, fetchExchange().options.sensitiveQuery);
     std::string path = askSaveName(request, false);
     markClickedLink(!path.empty());
     childAnswerDownload(path);
@@ -273,6 +275,9 @@ int runCommand(Command command, int sub) {
             return 0;
         case CMD_MANAGE_BOOKMARKS:
             loadPage(pageName(PAGE_BOOKMAN));
+            return 0;
+        case CMD_MANAGE_IDENTITIES:
+            loadPage(pageName(PAGE_IDENTITIES));
             return 0;
         case CMD_SCREEN_MODE:
             return openScreenRequest() ? GUI_RESTART : 0;

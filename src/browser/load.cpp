@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "browser/commands.h"
 #include "browser/keyboard.h"
+#include "browser/identities.h"
 #include "browser/navigate.h"
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
+#include "net/known_hosts.h"
 #include "page/builtin.h"
 #include "page/linestyle.h"
 #include "platform/desktop.h"
@@ -60,12 +63,17 @@ void recordReadingPosition(const PageRecord& shown) {
         entry->savedLine = shown.model.lines[static_cast<size_t>(top)].sourceLine;
 }
 
-void certificateRequest(const UrlRecord& req) {
+// Status 60. An identity that the capsule already has is never replaced without a
+// question, and its files are kept aside (createIdentity).
+void certificateRequest(const UrlRecord& req, const FetchOptions& options) {
     setStatus(getString(MSG_STATUS_CERTIFICATE_REQUIRED));
+    // The identity this capsule was shown, if any: replacing it is asked first.
+    const bool hasIdentity = findIdentity(req.host, req.port, req.path) != nullptr;
     int answer = 0;
     if (settings.useGemProxy) {
         showError(getString(MSG_NOTICE_CERTIFICATE_PROXY));
-    } else {
+    } else if (!hasIdentity ||
+               askChoice(getString(MSG_ASK_REPLACE_IDENTITY), getString(MSG_BUTTONS_REPLACE_IDENTITY)) == 1) {
         answer = askChoice(getString(MSG_NOTICE_CERTIFICATE), getString(MSG_BUTTONS_IDENTITY));
     }
     std::string commonName;
@@ -79,28 +87,62 @@ void certificateRequest(const UrlRecord& req) {
     }
     if (!commonName.empty()) {
         setStatus(getString(MSG_STATUS_CREATING_IDENTITY));
-        if (createIdentity(req.host, "/", commonName.c_str())) {
+        if (createIdentity(req.host, req.port, "/", commonName.c_str())) {
             std::string url = req.url;
-            cacheDelete(url);
-            loadPage(url.c_str());
+            cacheDelete(storedAddress(req, options.sensitiveQuery).url);
+            // The reload presents the new identity.
+            FetchOptions again = options;
+            again.withoutIdentity = false;
+            loadPage(url.c_str(), nullptr, false, again);
             return;
         }
         showError(getString(MSG_ERR_CREATE_IDENTITY));
     }
 }
 
-void inputRequest(const UrlRecord& req, const char* prompt) {
+// Status 1x. A sensitive prompt (11) masks what is typed, and the address it leads to
+// is kept by no store with its query.
+void inputRequest(const UrlRecord& req, const char* prompt, bool sensitive) {
     setStatus(getString(MSG_STATUS_INPUT));
     std::string answer;
-    if (openInputWindow(prompt, nullptr, INPUT_MAX, answer) != 0) {
+    if (openInputWindow(prompt, nullptr, INPUT_MAX, answer, sensitive) != 0) {
         setQuitFlag(true);
         return;
     }
     if (answer.empty()) return;
     char url[URL_MAX + 1];
     composeQueryUrl(req.url, encodeTyped(answer), url);
-    cacheDelete(url);
-    loadPage(url);
+    FetchOptions options;
+    options.sensitiveQuery = sensitive;
+    if (!sensitive) cacheDelete(url);
+    loadPage(url, nullptr, false, options);
+}
+
+// Status 8: the server shows another key than the one pinned for its host and port.
+// Trusting it pins the new key and loads the page again; otherwise an error page says
+// what happened.
+void certificateChanged(const FetchExchange& exchange, const UrlRecord& shown) {
+    const std::string facts =
+        knownHostChangeText(exchange.pinnedKey, exchange.seenKey, static_cast<int64_t>(std::time(nullptr)));
+    setStatus("");
+    if (askChoice(facts.c_str(), getString(MSG_BUTTONS_CERT_CHANGED)) == 1) {
+        knownHostTrust(exchange.seenKey);
+        std::string url = exchange.request.url;
+        cacheDelete(shown.url);
+        loadPage(url.c_str(), nullptr, false, exchange.options);
+        return;
+    }
+    const std::string text = facts + "\n\n" + messageText(MSG_CERT_RELOAD_TO_ASK);
+    showPage(shown, getErrorPage(text.c_str(), shown.scheme));
+}
+
+// A page past the bound: after its error page, the offer to save it as a download.
+void offerDownload(const FetchExchange& exchange) {
+    if (askChoice(getString(MSG_ASK_SAVE_TOO_LARGE), getString(MSG_BUTTONS_SAVE_TOO_LARGE)) != 1) return;
+    FetchOptions options = exchange.options;
+    options.asDownload = true;
+    std::string url = exchange.request.url;
+    loadPage(url.c_str(), nullptr, false, options);
 }
 
 }  // namespace
@@ -177,7 +219,7 @@ void addToHistory(const char* url) {
     winSetNavState(currentEntry() && historyPrevious(), false);
 }
 
-void loadPage(const char* url, std::unique_ptr<NetBuffer> body, bool updateUrlField) {
+void loadPage(const char* url, std::unique_ptr<NetBuffer> body, bool updateUrlField, FetchOptions options) {
     if (!parseUrl(url ? url : "", request)) {
         updateUrlGad(request);
         return;
@@ -201,20 +243,27 @@ void loadPage(const char* url, std::unique_ptr<NetBuffer> body, bool updateUrlFi
             loadPage(pageName(PAGE_BOOKMAN));
             return;
         }
+        case ROUTE_IDENTITY_COMMAND: {
+            std::string command = request.url;
+            identityCommand(command);
+            cacheDelete(pageName(PAGE_IDENTITIES));
+            loadPage(pageName(PAGE_IDENTITIES));
+            return;
+        }
         case ROUTE_BUILTIN:
         case ROUTE_FETCH:
             break;
     }
-    if (updateUrlField) updateUrlGad(request);
+    if (updateUrlField && !options.sensitiveQuery) updateUrlGad(request);
 
-    // The history page is made anew every time; every other page comes from the cache
-    // when it is there.
+    // The history and identity pages are made anew every time; every other page comes
+    // from the cache when it is there.
     const BuiltinPage builtin = request.scheme == SCHEME_INTERNAL ? builtinPageOf(request.url) : PAGE_NONE;
     PageText text;
-    if (builtin == PAGE_HISTORY) {
+    if (builtin == PAGE_HISTORY || builtin == PAGE_IDENTITIES) {
         cacheDelete(request.url);
         text = builtinPageText(builtin);
-    } else if (!(text = cacheGet(request.url))) {
+    } else if (!options.sensitiveQuery && !options.asDownload && !(text = cacheGet(request.url))) {
         text = builtinPageText(builtin);
     }
 
@@ -223,7 +272,7 @@ void loadPage(const char* url, std::unique_ptr<NetBuffer> body, bool updateUrlFi
         UrlRecord address = request;
         showPage(address, text);
     } else if (!childFetchPending()) {
-        if (!childStartFetch(std::move(request))) enableGuiAfterPageLoad();
+        if (!childStartFetch(std::move(request), options)) enableGuiAfterPageLoad();
         request.data.reset();
     } else {
         request.data.reset();
@@ -237,6 +286,8 @@ void processPage() {
     const char* result = exchange.result;
     size_t resultLength = result ? exchange.resultLength : 0;
     const OutcomeAction action = outcomeAction(status);
+    // What the history, the visited list, the cache and the URL field are told.
+    const UrlRecord shown = storedAddress(req, exchange.options.sensitiveQuery);
 
     // Redirects count only in an unbroken row.
     if (action != OUTCOME_REDIRECT) redirects = 0;
@@ -246,41 +297,48 @@ void processPage() {
         case OUTCOME_REDIRECT:
         case OUTCOME_CERTIFICATE: {
             if (!isHttp(req.scheme) && !(action == OUTCOME_DOWNLOADED && !exchange.downloadAccepted))
-                visitedAdd(req.url);
+                visitedAdd(shown.url);
             UrlRecord copy = req;
             if (action == OUTCOME_CERTIFICATE) {
-                certificateRequest(copy);
+                FetchOptions options = exchange.options;
+                certificateRequest(copy, options);
             } else if (action == OUTCOME_REDIRECT) {
                 setStatus(getString(MSG_STATUS_REDIRECTING));
                 std::string target = exchange.redirectTarget;
                 RedirectAction redirect = redirectDecide(redirects, target.c_str());
                 if (redirect == REDIRECT_FOLLOW) {
                     setStatus(getString(MSG_STATUS_REDIRECTING));
+                    FetchOptions options;
+                    options.withoutIdentity =
+                        exchange.options.withoutIdentity || redirectLeavesHost(copy, target.c_str());
                     cacheDelete(target);
-                    loadPage(target.c_str());
+                    loadPage(target.c_str(), nullptr, false, options);
                 } else {
-                    showPage(copy, getErrorPage(getString(redirectErrorMessage(redirect)), copy.scheme));
+                    showPage(shown, getErrorPage(getString(redirectErrorMessage(redirect)), shown.scheme));
                 }
             } else {
                 std::string prompt = exchange.prompt;
-                inputRequest(copy, prompt.c_str());
+                inputRequest(shown, prompt.c_str(), exchange.sensitivePrompt);
             }
             break;
         }
+        case OUTCOME_CERT_CHANGED:
+            certificateChanged(exchange, shown);
+            break;
         case OUTCOME_LOCAL_ERROR: {
             std::string text = result ? result : "";
             showError(text.c_str());
             break;
         }
         case OUTCOME_ERROR_PAGE: {
-            UrlRecord copy = req;
-            showPage(copy, getErrorPage(result ? result : "", copy.scheme));
+            const bool tooLarge = exchange.pageTooLarge;
+            showPage(shown, getErrorPage(result ? result : "", shown.scheme));
+            if (tooLarge) offerDownload(exchange);
             break;
         }
         case OUTCOME_PAGE: {
             PageText text = resultLength > 0 ? textOf(result, resultLength) : nullptr;
-            UrlRecord copy = req;
-            if (text) showPage(copy, text);
+            if (text) showPage(shown, text);
             break;
         }
     }

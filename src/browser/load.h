@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "net/exchange.h"
 #include "page/pagetext.h"
 #include "page/parser.h"
 #include "url/url.h"
@@ -44,7 +45,10 @@ void urlFieldText(const UrlRecord& address, char out[URL_FIELD_MAX + 1]);
 // query percent-encoded over the address's whole length.
 void composeQueryUrl(const char* address, const std::string& answer, char out[URL_MAX + 1]);
 
-void loadPage(const char* url, std::unique_ptr<NetBuffer> body = nullptr, bool updateUrlField = false);
+// Loads url; a fetch is made as options say. A sensitive query (options.sensitiveQuery)
+// is never looked up in the cache or shown in the URL field.
+void loadPage(const char* url, std::unique_ptr<NetBuffer> body = nullptr, bool updateUrlField = false,
+              FetchOptions options = {});
 // Return in the URL field: the typed text, trimmed and encoded, is loaded, and the page
 // takes the keyboard focus.
 void loadTypedAddress(const std::string& typed);

@@ -1,7 +1,9 @@
 #include "browser/navigate.h"
 
 #include <cstring>
+#include <string>
 
+#include "browser/identities.h"
 #include "net/exchange.h"
 #include "page/builtin.h"
 #include "store/bookmarks.h"
@@ -43,7 +45,14 @@ AddressRoute routeAddress(const UrlRecord& address, const Settings& live, bool t
         case SCHEME_HTTPS:
             return tlsAvailable || live.useGemProxy ? ROUTE_FETCH : ROUTE_NEEDS_TLS;
         case SCHEME_INTERNAL:
-            return builtinPageOf(address.url) == PAGE_BOOK_COMMAND ? ROUTE_BOOK_COMMAND : ROUTE_BUILTIN;
+            switch (builtinPageOf(address.url)) {
+                case PAGE_BOOK_COMMAND:
+                    return ROUTE_BOOK_COMMAND;
+                case PAGE_IDENTITY_COMMAND:
+                    return ROUTE_IDENTITY_COMMAND;
+                default:
+                    return ROUTE_BUILTIN;
+            }
         default:
             return ROUTE_FETCH;
     }
@@ -61,6 +70,8 @@ PageText builtinPageText(BuiltinPage page) {
             return bookmarkView();
         case PAGE_BOOKMAN:
             return bookmarkManage();
+        case PAGE_IDENTITIES:
+            return identityManage();
         default:
             return nullptr;
     }
@@ -81,6 +92,8 @@ OutcomeAction outcomeAction(int32_t fetchStatus) {
             return OUTCOME_ERROR_PAGE;
         case FETCH_ERROR:
             return OUTCOME_LOCAL_ERROR;
+        case FETCH_CERT_CHANGED:
+            return OUTCOME_CERT_CHANGED;
         default:
             return OUTCOME_PAGE;
     }
@@ -104,4 +117,20 @@ int redirectErrorMessage(RedirectAction action) {
         default:
             return 0;
     }
+}
+
+bool redirectLeavesHost(const UrlRecord& from, const char* target) {
+    UrlRecord to;
+    if (target == nullptr || !parseUrl(target, to)) return true;
+    return to.port != from.port || std::strcmp(to.host, from.host) != 0;
+}
+
+UrlRecord storedAddress(const UrlRecord& address, bool sensitiveQuery) {
+    UrlRecord stored = address;
+    if (!sensitiveQuery) return stored;
+    const char* query = std::strchr(address.url, '?');
+    if (query == nullptr) return stored;
+    std::string bare(address.url, static_cast<size_t>(query - address.url));
+    if (!parseUrl(bare.c_str(), stored)) stored = UrlRecord();
+    return stored;
 }

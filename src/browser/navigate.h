@@ -6,17 +6,19 @@
 
 #include <cstdint>
 
+#include "net/exchange.h"
 #include "page/pagetext.h"
 #include "settings/settings.h"
 #include "url/url.h"
 
 enum AddressRoute {
-    ROUTE_FETCH,         // fetch it (or show it from the cache)
-    ROUTE_BUILTIN,       // a page the program makes: builtinPageText
-    ROUTE_BOOK_COMMAND,  // a bookmark manager command ("BOOK:...")
-    ROUTE_DESKTOP,       // hand it to the desktop's URL handler
-    ROUTE_NOT_HERE,      // ftp and mailto without the desktop handler: nothing to show
-    ROUTE_NEEDS_TLS,     // Gemini or HTTPS with neither TLS nor the proxy (message 139)
+    ROUTE_FETCH,             // fetch it (or show it from the cache)
+    ROUTE_BUILTIN,           // a page the program makes: builtinPageText
+    ROUTE_BOOK_COMMAND,      // a bookmark manager command ("BOOK:...")
+    ROUTE_IDENTITY_COMMAND,  // an identity manager command ("IDENTITY:...")
+    ROUTE_DESKTOP,           // hand it to the desktop's URL handler
+    ROUTE_NOT_HERE,          // ftp and mailto without the desktop handler: nothing to show
+    ROUTE_NEEDS_TLS,         // Gemini or HTTPS with neither TLS nor the proxy (message 139)
 };
 
 // Where a parsed address goes. With desktopHandlers the settings' choice of schemes
@@ -25,19 +27,20 @@ enum AddressRoute {
 AddressRoute routeAddress(const UrlRecord& address, const Settings& live, bool tlsAvailable,
                           bool desktopHandlers);
 
-// The text of a built-in page, made now: the start page, the test page, the history
-// and the two bookmark pages. Null for the other names and when memory runs out.
+// The text of a built-in page, made now: the start page, the test page, the history,
+// the two bookmark pages and the identity manager. Null for the other names and when memory runs out.
 PageText builtinPageText(BuiltinPage page);
 
 // What a finished fetch calls for, by its status.
 enum OutcomeAction {
-    OUTCOME_PAGE,         // show the result (a reply without a text shows nothing)
-    OUTCOME_INPUT,        // ask for the input the server wants, then load the answer
-    OUTCOME_DOWNLOADED,   // a download went to its file (or was declined)
-    OUTCOME_REDIRECT,     // follow the redirect, within the limit
-    OUTCOME_CERTIFICATE,  // the server wants a client certificate
-    OUTCOME_ERROR_PAGE,   // a network or server error: show it as the page
-    OUTCOME_LOCAL_ERROR,  // a local failure: a requester, the page stays
+    OUTCOME_PAGE,          // show the result (a reply without a text shows nothing)
+    OUTCOME_INPUT,         // ask for the input the server wants, then load the answer
+    OUTCOME_DOWNLOADED,    // a download went to its file (or was declined)
+    OUTCOME_REDIRECT,      // follow the redirect, within the limit
+    OUTCOME_CERTIFICATE,   // the server wants a client certificate
+    OUTCOME_CERT_CHANGED,  // the server's key is not the pinned one: ask before going on
+    OUTCOME_ERROR_PAGE,    // a network or server error: show it as the page
+    OUTCOME_LOCAL_ERROR,   // a local failure: a requester, the page stays
 };
 OutcomeAction outcomeAction(int32_t fetchStatus);
 
@@ -56,3 +59,12 @@ RedirectAction redirectDecide(int32_t& redirectCount, const char* target);
 
 // The message id of the error page for a refused redirect, 0 to follow.
 int redirectErrorMessage(RedirectAction action);
+
+// Whether following target from the address from leaves its host or port (a target
+// that cannot be read counts as leaving). Such a redirect is followed without an
+// identity, and so is every redirect after it in the chain.
+bool redirectLeavesHost(const UrlRecord& from, const char* target);
+
+// The address as the stores keep it: an address reached with a sensitive answer
+// (FetchOptions::sensitiveQuery) without its query, else the address itself.
+UrlRecord storedAddress(const UrlRecord& address, bool sensitiveQuery);

@@ -5,17 +5,22 @@
 #include <openssl/bio.h>
 #include <openssl/buffer.h>
 #include <openssl/core_names.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/objects.h>
 #include <openssl/params.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -40,6 +45,14 @@ std::list<IdentityRecord>& identities() {
     return list;
 }
 
+// Held by every change of the list and by the network thread's lookups.
+std::mutex& listMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+constexpr const char* REPLACED_MARK = ".replaced-";
+
 std::string identityFile(const char* baseName, const char* suffix) {
     return identityDirectory() + "/" + baseName + suffix;
 }
@@ -58,6 +71,10 @@ struct TimeFree {
 };
 struct BioFree {
     void operator()(BIO* bio) const noexcept { BIO_free(bio); }
+};
+
+struct Asn1TimeFree {
+    void operator()(ASN1_TIME* time) const noexcept { ASN1_TIME_free(time); }
 };
 
 using CertificatePtr = std::unique_ptr<X509, X509Free>;
@@ -108,6 +125,87 @@ bool writeBio(BIO* bio, const std::string& path, unsigned mode, bool forceMode) 
     return writeFileAtomic(path, std::string_view(memory->data, memory->length), mode, forceMode);
 }
 
+// The first record that matches (the caller holds the lock or is the GUI thread).
+const IdentityRecord* findLocked(const char* host, int32_t port, const char* path) {
+    if (host == nullptr) return nullptr;
+    if (path == nullptr) path = "";
+    for (const IdentityRecord& record : identities()) {
+        if (record.port != port || std::strncmp(record.host, host, IDENTITY_HOST_MAX) != 0) continue;
+        size_t scopeLength = std::strlen(record.scope);
+        if (scopeLength == 0 || std::strncmp(path, record.scope, scopeLength) == 0) return &record;
+    }
+    return nullptr;
+}
+
+// Reads "host:port" from the start of baseName: true when its first word ends in a
+// colon and a port of 1-65535 after a host of 1-63 characters; word receives the length
+// of that word.
+bool readHostAndPort(const char* baseName, char (&host)[IDENTITY_HOST_MAX + 1], int32_t& port, size_t& word) {
+    const char* start = baseName;
+    while (*start != '\0' && std::isspace(static_cast<unsigned char>(*start)))
+        ++start;
+    const char* end = start;
+    while (*end != '\0' && !std::isspace(static_cast<unsigned char>(*end)))
+        ++end;
+    const char* colon = nullptr;
+    for (const char* c = start; c < end; ++c) {
+        if (*c == ':') colon = c;
+    }
+    if (colon == nullptr || colon == start || colon - start > IDENTITY_HOST_MAX) return false;
+    const size_t digits = static_cast<size_t>(end - colon - 1);
+    if (digits == 0 || digits > 5) return false;
+    int32_t value = 0;
+    for (const char* c = colon + 1; c < end; ++c) {
+        if (*c < '0' || *c > '9') return false;
+        value = value * 10 + (*c - '0');
+    }
+    if (value < 1 || value > 65535) return false;
+    std::memcpy(host, start, static_cast<size_t>(colon - start));
+    host[colon - start] = '\0';
+    port = value;
+    word = static_cast<size_t>(end - baseName);
+    return true;
+}
+
+// Seconds since 1970 of a certificate time.
+int64_t secondsOf(const ASN1_TIME* time) {
+    std::unique_ptr<ASN1_TIME, Asn1TimeFree> epoch(ASN1_TIME_set(nullptr, 0));
+    int days = 0, seconds = 0;
+    if (!epoch || time == nullptr || ASN1_TIME_diff(&days, &seconds, epoch.get(), time) != 1) return 0;
+    return int64_t{days} * 86400 + seconds;
+}
+
+std::string hexText(const unsigned char* bytes, size_t length) {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < length; ++i) {
+        text += DIGITS[bytes[i] >> 4];
+        text += DIGITS[bytes[i] & 15];
+    }
+    return text;
+}
+
+// A name for an old file beside it that no start-up takes for an identity.
+std::string replacedName(const std::string& path) {
+    std::time_t now = std::time(nullptr);
+    std::tm utc = {};
+    char stamp[32] = "unknown";
+    if (gmtime_r(&now, &utc) != nullptr) std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    std::string name = path + REPLACED_MARK + stamp;
+    std::error_code error;
+    for (int n = 2; std::filesystem::exists(name, error) && n < 1000; ++n)
+        name = path + REPLACED_MARK + stamp + "-" + std::to_string(n);
+    return name;
+}
+
+// Renames path out of the way when it exists; false when it stays in the way.
+bool keepAside(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) return true;
+    std::filesystem::rename(path, replacedName(path), error);
+    return !error;
+}
+
 }  // namespace
 
 std::string identityDirectory() {
@@ -138,43 +236,75 @@ bool addIdentity(const char* baseName) {
     if (baseName == nullptr) return false;
     char host[IDENTITY_HOST_MAX + 1] = {};
     char scope[IDENTITY_SCOPE_MAX + 1] = {};
-    if (std::sscanf(baseName, "%63s %31s", host, scope) != 2) return false;
+    int32_t port = IDENTITY_DEFAULT_PORT;
+    size_t word = 0;
+    if (readHostAndPort(baseName, host, port, word)) {
+        if (std::sscanf(baseName + word, "%31s", scope) != 1) return false;
+    } else if (std::sscanf(baseName, "%63s %31s", host, scope) != 2) {
+        return false;
+    }
     try {
-        IdentityRecord record;
+        std::list<IdentityRecord> added(1);
+        IdentityRecord& record = added.front();
         std::memcpy(record.host, host, sizeof host);
+        record.port = port;
         std::memcpy(record.scope, scope, sizeof scope);
         for (char* c = record.scope; *c != '\0'; ++c) {
             if (*c == '$') *c = '/';
         }
+        record.baseName = baseName;
         record.certPath = identityFile(baseName, CERT_SUFFIX);
         record.keyPath = identityFile(baseName, KEY_SUFFIX);
-        identities().push_back(std::move(record));
+        std::lock_guard lock(listMutex());
+        identities().splice(identities().end(), added);
         return true;
     } catch (const std::bad_alloc&) {
         return false;
     }
 }
 
+const IdentityRecord* findIdentity(const char* host, int32_t port, const char* path) {
+    return findLocked(host, port, path);
+}
+
 const IdentityRecord* findIdentity(const char* host, const char* path) {
-    if (host == nullptr) return nullptr;
-    if (path == nullptr) path = "";
-    for (const IdentityRecord& record : identities()) {
-        if (std::strncmp(record.host, host, IDENTITY_HOST_MAX) != 0) continue;
-        size_t scopeLength = std::strlen(record.scope);
-        if (scopeLength == 0 || std::strncmp(path, record.scope, scopeLength) == 0) return &record;
+    return findLocked(host, IDENTITY_DEFAULT_PORT, path);
+}
+
+std::optional<IdentityRecord> identityForRequest(const char* host, int32_t port, const char* path) {
+    std::lock_guard lock(listMutex());
+    const IdentityRecord* found = findLocked(host, port, path);
+    if (found == nullptr) return std::nullopt;
+    try {
+        return *found;
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
     }
-    return nullptr;
 }
 
 void freeIdentities() {
-    identities().clear();
+    std::list<IdentityRecord> gone;
+    std::lock_guard lock(listMutex());
+    gone.swap(identities());
 }
 
 const std::list<IdentityRecord>& identityList() {
     return identities();
 }
 
-bool createIdentity(const char* host, const char* scope, const char* commonName) {
+std::string identityBaseName(const char* host, int32_t port, const char* scope) {
+    std::string written(scope != nullptr ? scope : "");
+    for (char& c : written) {
+        if (c == '/') c = '$';
+    }
+    std::string hostWord(host != nullptr ? host : "");
+    if (port != IDENTITY_DEFAULT_PORT) hostWord += ":" + std::to_string(port);
+    char baseName[IDENTITY_BASE_NAME_SIZE];
+    std::snprintf(baseName, sizeof baseName, "%s %s", hostWord.c_str(), written.c_str());
+    return baseName;
+}
+
+bool createIdentity(const char* host, int32_t port, const char* scope, const char* commonName) {
     if (host == nullptr || scope == nullptr || commonName == nullptr) return false;
     try {
         std::string directory = identityDirectory();
@@ -183,18 +313,80 @@ bool createIdentity(const char* host, const char* scope, const char* commonName)
             makeDirectories(directory, DIRECTORY_MODE);
             if (!isDirectoryPath(directory)) return false;
         }
-        std::string written(scope);
-        for (char& c : written) {
-            if (c == '/') c = '$';
+        const std::string baseName = identityBaseName(host, port, scope);
+        // The old pair goes aside whole before anything new is written.
+        if (!keepAside(identityFile(baseName.c_str(), CERT_SUFFIX)) ||
+            !keepAside(identityFile(baseName.c_str(), KEY_SUFFIX)))
+            return false;
+        {
+            std::list<IdentityRecord> gone;
+            std::lock_guard lock(listMutex());
+            std::list<IdentityRecord>& list = identities();
+            for (auto at = list.begin(); at != list.end();) {
+                auto next = std::next(at);
+                if (at->baseName == baseName) gone.splice(gone.end(), list, at);
+                at = next;
+            }
         }
-        char baseName[IDENTITY_BASE_NAME_SIZE];
-        std::snprintf(baseName, sizeof baseName, "%s %s", host, written.c_str());
-        if (!makeCertificate(commonName, baseName)) return false;
-        addIdentity(baseName);
+        if (!makeCertificate(commonName, baseName.c_str())) return false;
+        addIdentity(baseName.c_str());
         return true;
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+bool createIdentity(const char* host, const char* scope, const char* commonName) {
+    return createIdentity(host, IDENTITY_DEFAULT_PORT, scope, commonName);
+}
+
+bool deleteIdentity(const std::string& baseName) {
+    const std::string cert = identityFile(baseName.c_str(), CERT_SUFFIX);
+    const std::string key = identityFile(baseName.c_str(), KEY_SUFFIX);
+    if (!removeFile(key) || !removeFile(cert)) return false;
+    std::list<IdentityRecord> gone;
+    std::lock_guard lock(listMutex());
+    std::list<IdentityRecord>& list = identities();
+    for (auto at = list.begin(); at != list.end();) {
+        auto next = std::next(at);
+        if (at->baseName == baseName) gone.splice(gone.end(), list, at);
+        at = next;
+    }
+    return true;
+}
+
+IdentityDetails identityDetails(const IdentityRecord& record) {
+    IdentityDetails details;
+    try {
+        std::string text;
+        if (!readWholeFile(record.certPath, text, 1u << 20)) return details;
+        BioPtr bio(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
+        CertificatePtr certificate(bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+        ERR_clear_error();
+        if (!certificate) return details;
+        X509* cert = certificate.get();
+        details.readable = true;
+        X509_NAME* subject = X509_get_subject_name(cert);
+        int index = subject != nullptr ? X509_NAME_get_index_by_NID(subject, NID_commonName, -1) : -1;
+        if (index >= 0) {
+            unsigned char* utf8 = nullptr;
+            int length =
+                ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index)));
+            if (length >= 0 && utf8 != nullptr)
+                details.commonName.assign(reinterpret_cast<char*>(utf8), length);
+            OPENSSL_free(utf8);
+        }
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int digestLength = 0;
+        if (X509_digest(cert, EVP_sha256(), digest, &digestLength) == 1)
+            details.fingerprint = hexText(digest, digestLength);
+        details.validFrom = secondsOf(X509_get0_notBefore(cert));
+        details.validUntil = secondsOf(X509_get0_notAfter(cert));
+        ERR_clear_error();
+    } catch (const std::bad_alloc&) {
+        details.readable = false;
+    }
+    return details;
 }
 
 bool makeCertificate(const char* commonName, const char* baseName) {

@@ -206,13 +206,14 @@ bool childWaitReady() {
     return gui.readySeen;
 }
 
-bool childStartFetch(UrlRecord request) {
+bool childStartFetch(UrlRecord request, FetchOptions options) {
     if (!gui.network || gui.fetchPending) return false;
     if (!childWaitReady() || !running.load(std::memory_order_acquire)) return false;
     FetchExchange& exchange = fetchExchange();
     disableGuiBeforePageLoad();
     setStatus(messageText(MSG_STATUS_NET_INIT));
     exchange.request = std::move(request);
+    exchange.options = options;
     copyProxySettings(exchange.proxy);
     exchange.stopRequested.store(false, std::memory_order_release);
     if (++serialCounter == 0) ++serialCounter;

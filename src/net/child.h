@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/exchange.h"
 #include "url/url.h"
 
 inline constexpr const char* NETWORK_TASK_NAME = "Farlander Network";
@@ -49,9 +50,10 @@ uint32_t childWaitSignals(uint32_t extra = 0);
 // the network task ended instead; an exit signal stays pending for the event loop.
 bool childWaitReady();
 
-// Starts a fetch of request (its body moves into the exchange) with the proxy settings
-// as they stand now. False when a fetch is pending or the network task is not there.
-bool childStartFetch(UrlRecord request);
+// Starts a fetch of request (its body moves into the exchange) with options and the
+// proxy settings as they stand now. False when a fetch is pending or the network task
+// is not there.
+bool childStartFetch(UrlRecord request, FetchOptions options = {});
 bool childFetchPending();
 // Call on the done signal: true when the pending fetch has finished (the exchange's
 // status and result are valid and the fetch is no longer pending); false for a done

@@ -44,6 +44,14 @@ void setServerError(FetchError& error, const char* text) {
     storeError(error, FETCH_SERVER_ERROR, messageText(MSG_ERR_SERVER), text);
 }
 
+void setCertificateChangedError(FetchError& error, const char* text) {
+    storeError(error, FETCH_CERT_CHANGED, nullptr, text);
+}
+
+void setPageTooLargeError(FetchError& error, const char* text) {
+    storeError(error, FETCH_NETWORK_ERROR, nullptr, text);
+}
+
 void clearFetchError(FetchError& error) {
     error.errorText[0] = '\0';
     error.errorKind = 0;

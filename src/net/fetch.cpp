@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <memory>
 #include <new>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "net/http.h"
+#include "net/known_hosts.h"
 #include "net/protocol.h"
 #include "net/tls.h"
 #include "page/stringlist.h"
@@ -141,7 +143,7 @@ struct DownloadSink {
     }
 };
 
-enum LoopEnd { END_NORMAL, END_OUT_OF_MEMORY, END_RECEIVE_ERROR };
+enum LoopEnd { END_NORMAL, END_OUT_OF_MEMORY, END_RECEIVE_ERROR, END_TOO_LARGE };
 
 // Steps 7 and 8: the receive loop and what follows it. status holds the decision so far.
 void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& status,
@@ -185,6 +187,7 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
             }
             status =
                 classifyResponse(exchange, headerBlock.get(), joined, request, headerLength, contentLength);
+            if (status == FETCH_PAGE && exchange.options.asDownload) status = FETCH_DOWNLOAD;
             exchange.status = status;
             if (status == FETCH_SERVER_ERROR) {
                 headerBlock.reset();
@@ -240,6 +243,12 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
             leftEarly = true;
             break;
         }
+        // A page lives in memory, so it has a bound; a download streams and has none.
+        if (headerDone && !download.open && total > static_cast<int64_t>(exchange.pageLimit)) {
+            end = END_TOO_LARGE;
+            leftEarly = true;
+            break;
+        }
         if (stopped(exchange)) {
             leftEarly = true;
             break;
@@ -264,7 +273,10 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
     exchange.downloadName.clear();
     exchange.downloadName.shrink_to_fit();
 
-    if (end == END_OUT_OF_MEMORY) {
+    if (end == END_TOO_LARGE) {
+        exchange.pageTooLarge = true;
+        setPageTooLargeError(exchange.error, messageText(MSG_ERR_PAGE_TOO_LARGE));
+    } else if (end == END_OUT_OF_MEMORY) {
         setFetchError(exchange.error, messageText(MSG_ERR_MEMORY_RECEIVING));
     } else if (end == END_RECEIVE_ERROR) {
         setNetworkError(exchange.error, messageText(MSG_ERR_RECEIVE));
@@ -279,14 +291,49 @@ void receiveResponse(FetchExchange& exchange, Connection& connection, int32_t& s
     }
 }
 
+// The key a server showed, as a known-hosts entry for the request's host and port.
+KnownHost seenKey(const UrlRecord& request, const TlsPeerKey& peer) {
+    KnownHost seen;
+    seen.host = request.host;
+    lowercaseInPlace(seen.host.data());
+    seen.port = request.port;
+    seen.fingerprint = peer.fingerprint;
+    seen.expires = peer.expires;
+    return seen;
+}
+
+// The TLS handshake with the pin check: a key other than the pinned one ends the fetch
+// with status 8 before the request (and before any identity is shown); a new host is
+// pinned, and a renewal followed, once the handshake has completed.
+bool secureConnection(FetchExchange& exchange, Connection& connection) {
+    const UrlRecord& request = exchange.request;
+    TlsConnectOptions options;
+    options.withIdentity = !exchange.options.withoutIdentity;
+    options.checkPeer = [&exchange, &request](const TlsPeerKey& peer) {
+        KnownHost pinned;
+        if (knownHostCheck(request.host, request.port, peer.fingerprint, &pinned) != KNOWN_HOST_CHANGED)
+            return true;
+        exchange.pinnedKey = pinned;
+        exchange.seenKey = seenKey(request, peer);
+        setCertificateChangedError(exchange.error,
+                                   knownHostChangeText(exchange.pinnedKey, exchange.seenKey,
+                                                       static_cast<int64_t>(std::time(nullptr)))
+                                       .c_str());
+        return false;
+    };
+    if (!tlsConnect(connection.tls, connection.socket.get(), request, exchange.error, connection.breakFd,
+                    exchange.stopRequested, options)) {
+        return false;
+    }
+    if (!connection.tls.peer.fingerprint.empty()) knownHostRemember(seenKey(request, connection.tls.peer));
+    return true;
+}
+
 // Steps 3 to 8 on a connected socket.
 void runFetch(FetchExchange& exchange, Connection& connection, bool viaProxy, int32_t& status,
               const DownloadHandOver& handOver) {
     const UrlRecord& request = exchange.request;
-    if (connection.secure && !tlsConnect(connection.tls, connection.socket.get(), request, exchange.error,
-                                         connection.breakFd, exchange.stopRequested)) {
-        return;
-    }
+    if (connection.secure && !secureConnection(exchange, connection)) return;
     setStatus(messageText(MSG_STATUS_SENDING));
     bool sent = false;
     try {
@@ -376,6 +423,10 @@ const char* netGetFile(FetchExchange& exchange, int32_t& status, const DownloadH
     exchange.resultBlock.reset();
     exchange.resultLength = 0;
     exchange.result = nullptr;
+    exchange.pinnedKey = KnownHost{};
+    exchange.seenKey = KnownHost{};
+    exchange.pageTooLarge = false;
+    exchange.sensitivePrompt = false;
 
     const UrlRecord& request = exchange.request;
     bool viaProxy = netRouteViaProxy(request, exchange.proxy);

@@ -23,12 +23,19 @@ inline constexpr size_t NET_PROGRESS_TEXT_SIZE = 32;
 // exchange.downloadAccepted and exchange.downloadName hold the answer.
 using DownloadHandOver = std::function<void(FetchExchange& exchange)>;
 
-// Runs one fetch of exchange.request along the route in exchange.proxy. The calling
-// task's break signal interrupts every blocking step; exchange.stopRequested ends the
-// fetch with "User stop". On return exchange.status and status hold the fetch status
-// and exchange.result the result text: resultBlock (resultLength bytes plus a NUL,
-// header included) for a page, input, redirect or certificate answer, the error text
-// for statuses 5-7, or null for a download. The request body is left in the record.
+// Runs one fetch of exchange.request along the route in exchange.proxy, made as
+// exchange.options say. The calling task's break signal interrupts every blocking
+// step; exchange.stopRequested ends the fetch with "User stop". On return
+// exchange.status and status hold the fetch status and exchange.result the result
+// text: resultBlock (resultLength bytes plus a NUL, header included) for a page,
+// input, redirect or certificate answer, the error text for statuses 5-8, or null for
+// a download. The request body is left in the record.
+//
+// A direct TLS fetch checks the server's key against the known hosts during the
+// handshake: another key than the pinned one ends the fetch with FETCH_CERT_CHANGED
+// (pinnedKey and seenKey filled) before a request byte is sent; a first contact is
+// pinned. A page that grows past exchange.pageLimit ends as a network error with
+// pageTooLarge set; downloads have no bound.
 const char* netGetFile(FetchExchange& exchange, int32_t& status, const DownloadHandOver& handOver);
 
 // True when the fetch goes to the proxy service instead of the record's host.

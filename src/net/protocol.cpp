@@ -241,6 +241,7 @@ int checkGeminiHeader(FetchExchange& exchange, const char* buffer, size_t total,
             const size_t length = std::min(meta.size(), static_cast<size_t>(PROMPT_SIZE - 1));
             std::memcpy(exchange.prompt, meta.data(), length);
             exchange.prompt[length] = '\0';
+            exchange.sensitivePrompt = text[1] == '1';
             return FETCH_INPUT;
         }
         case '2':

@@ -4,17 +4,22 @@
 #include <openssl/bio.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
+#include <optional>
 
 #include "identity/identity.h"
 #include "net/exchange.h"
+#include "net/known_hosts.h"
 #include "platform/socket.h"
 #include "settings/settings.h"
 #include "text/locale.h"
@@ -116,7 +121,61 @@ bool waitToRetry(TlsConnection& tls, int result, int breakFd) {
     }
 }
 
+// The server's certificate, as the handshake sees it: its key is kept and put to the
+// connection's check. Chains are not verified (self-signed and expired certificates
+// are accepted); a refused key fails the handshake at once.
+int verifyServer(X509_STORE_CTX* store, void* argument) {
+    TlsConnection* tls = static_cast<TlsConnection*>(argument);
+    X509* leaf = X509_STORE_CTX_get0_cert(store);
+    if (tls == nullptr || leaf == nullptr) return 1;
+    TlsPeerKey key;
+    if (!tlsCertificateKey(leaf, key)) key = TlsPeerKey{true, {}, 0};
+    tls->peer = key;
+    if (tls->checkPeer && !tls->checkPeer(tls->peer)) {
+        tls->peerRefused = true;
+        X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+        return 0;
+    }
+    return 1;
+}
+
+char hexDigit(unsigned value) {
+    return "0123456789abcdef"[value & 15];
+}
+
 }  // namespace
+
+bool tlsCertificateKey(x509_st* certificate, TlsPeerKey& key) {
+    key = TlsPeerKey{};
+    if (certificate == nullptr) return false;
+    key.seen = true;
+    unsigned char* der = nullptr;
+    int length = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(certificate), &der);
+    if (length <= 0 || der == nullptr) {
+        ERR_clear_error();
+        return false;
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int digestLength = 0;
+    bool ok = EVP_Digest(der, static_cast<size_t>(length), digest, &digestLength, EVP_sha256(), nullptr) == 1;
+    OPENSSL_free(der);
+    if (!ok) {
+        ERR_clear_error();
+        return false;
+    }
+    for (unsigned int i = 0; i < digestLength; ++i) {
+        key.fingerprint += hexDigit(digest[i] >> 4);
+        key.fingerprint += hexDigit(digest[i]);
+    }
+    struct tm end = {};
+    const ASN1_TIME* notAfter = X509_get0_notAfter(certificate);
+    if (notAfter != nullptr && ASN1_TIME_to_tm(notAfter, &end) == 1) {
+        key.expires = knownHostSeconds(end.tm_year + 1900, end.tm_mon + 1, end.tm_mday, end.tm_hour,
+                                       end.tm_min, end.tm_sec);
+    }
+    ERR_clear_error();
+    return true;
+}
 
 // ---- start-up and shutdown ----
 
@@ -185,11 +244,14 @@ bool tlsBindSocket(ssl_st* session, TlsSocketIo& io) {
 }
 
 int tlsConnect(TlsConnection& tls, int socket, const UrlRecord& request, FetchError& error, int breakFd,
-               const std::atomic<bool>& stopRequested) {
+               const std::atomic<bool>& stopRequested, const TlsConnectOptions& options) {
     tlsClose(tls);
     tls.io = TlsSocketIo{};
     tls.io.socket = socket;
     tls.io.breakFd = breakFd;
+    tls.peer = TlsPeerKey{};
+    tls.checkPeer = options.checkPeer;
+    tls.peerRefused = false;
     ERR_clear_error();
 
     setStatus(messageText(MSG_STATUS_SSL_CONTEXT));
@@ -202,12 +264,18 @@ int tlsConnect(TlsConnection& tls, int socket, const UrlRecord& request, FetchEr
     SSL_CTX* context = tls.context.get();
     SSL_CTX_set_cipher_list(context, TLS_CIPHER_LIST);
     SSL_CTX_set_ciphersuites(context, TLS_CIPHER_SUITES);
-    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    // Every certificate is looked at (verifyServer), none is checked against authorities.
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_cert_verify_callback(context, verifyServer, &tls);
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
     // Many servers just close the connection at the end of a reply.
     SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF);
 
-    if (const IdentityRecord* identity = findIdentity(request.host, request.path)) {
+    std::optional<IdentityRecord> identity;
+    if (options.withIdentity && request.scheme == SCHEME_GEMINI)
+        identity = identityForRequest(request.host, request.port, request.path);
+    if (identity) {
         if (SSL_CTX_use_certificate_file(context, identity->certPath.c_str(), SSL_FILETYPE_PEM) != 1) {
             setFetchError(error, messageText(MSG_ERR_IDENTITY_CERT));
             ERR_clear_error();
@@ -241,11 +309,18 @@ int tlsConnect(TlsConnection& tls, int socket, const UrlRecord& request, FetchEr
         int result = SSL_connect(session);
         if (result == 1) {
             tls.established = true;
+            // A server that showed no certificate has its say now, still before any
+            // request byte.
+            if (!tls.peer.seen && tls.checkPeer && !tls.checkPeer(tls.peer)) {
+                tls.peerRefused = true;
+                ERR_clear_error();
+                return 0;
+            }
             return 1;
         }
-        if (stopRequested.load() || !waitToRetry(tls, result, breakFd)) break;
+        if (tls.peerRefused || stopRequested.load() || !waitToRetry(tls, result, breakFd)) break;
     }
-    setNetworkError(error, messageText(MSG_ERR_NO_SSL_HANDSHAKE));
+    if (!tls.peerRefused) setNetworkError(error, messageText(MSG_ERR_NO_SSL_HANDSHAKE));
     ERR_clear_error();
     return 0;
 }

@@ -3,7 +3,11 @@
 //
 // Every fetch builds its own client context and connection object and frees both when
 // it ends; nothing (no session, no context) is kept from one fetch to the next. Server
-// certificates are not verified: self-signed and expired ones are accepted.
+// certificates are not verified against authorities: self-signed and expired ones
+// are accepted. Instead the caller may check the server's key while the handshake runs
+// (TlsConnectOptions::checkPeer): a refused key ends the handshake before the client
+// shows any certificate of its own, and so before any request byte is sent.
+// TLS 1.2 is the lowest protocol version offered.
 //
 // The TLS layer never touches the socket with plain read()/write() calls: it reads and
 // writes through the platform's socket calls (src/platform/socket.h), so a write to a
@@ -19,7 +23,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 struct FetchError;
 struct Settings;
@@ -27,6 +33,7 @@ struct UrlRecord;
 // OpenSSL's own types (SSL_CTX and SSL), opaque here.
 struct ssl_ctx_st;
 struct ssl_st;
+struct x509_st;
 
 // The proxy endpoint that replaces invalid proxy settings.
 inline constexpr const char* GEM_PROXY_DEFAULT_HOST = "localhost";
@@ -62,6 +69,30 @@ struct TlsSessionFree {
     void operator()(ssl_st* session) const noexcept;
 };
 
+// The key a server showed: the SHA-256 fingerprint of its certificate's public key
+// (the DER SubjectPublicKeyInfo, 64 lower-case hex digits) and the certificate's end
+// of validity (seconds since 1970, UTC).
+struct TlsPeerKey {
+    bool seen = false;  // the server sent a certificate
+    std::string fingerprint;
+    int64_t expires = 0;
+};
+
+// Returns false to refuse the key (the handshake then fails).
+using TlsPeerCheck = std::function<bool(const TlsPeerKey& peer)>;
+
+struct TlsConnectOptions {
+    // Whether the identity for the request may be presented: only a Gemini request
+    // presents one, and only on the host and port it was made for.
+    bool withIdentity = true;
+    // Asked during the handshake with the server's key; none accepts every key.
+    TlsPeerCheck checkPeer;
+};
+
+// The fingerprint and expiry of a certificate; false when it has no readable public
+// key.
+bool tlsCertificateKey(x509_st* certificate, TlsPeerKey& key);
+
 // How a TLS object reaches its socket: the descriptor (not owned) and the break
 // descriptor of the current call (-1 for none).
 struct TlsSocketIo {
@@ -80,6 +111,9 @@ struct TlsConnection {
     std::unique_ptr<ssl_st, TlsSessionFree> session;  // declared after context: freed first
     TlsSocketIo io;
     bool established = false;  // the handshake completed
+    TlsPeerKey peer;           // the server's key, once the handshake has seen it
+    TlsPeerCheck checkPeer;    // the check of this connection's handshake
+    bool peerRefused = false;  // checkPeer refused the key
 
     TlsConnection() = default;
     ~TlsConnection();
@@ -95,18 +129,23 @@ bool tlsBindSocket(ssl_st* session, TlsSocketIo& io);
 // "SSL context...", "SSL new..." and "SSL connect..." as it goes:
 //   - client context with TLS_CIPHER_LIST and TLS_CIPHER_SUITES; failure: network error
 //     "could not create new SSL context";
-//   - the identity that findIdentity gives for the request's host and path: its
-//     certificate and key files (PEM); failure: "Could not read identity public
-//     certificate file" / "Could not read identity private key file" (kind 7);
+//   - for a Gemini request with options.withIdentity, the identity made for its host,
+//     port and path: its certificate and key files (PEM); failure: "Could not read
+//     identity public certificate file" / "Could not read identity private key file"
+//     (kind 7);
 //   - the connection object, bound to the socket, server name = the request's host,
 //     lowercased; failure: network error "could not create SSL connection";
-//   - the handshake; failure (a break included): network error "could not establish
-//     SSL connection". With stopRequested set before it, no handshake is tried and 0
-//     is returned with no error set (the driver reports the stop).
+//   - the handshake, TLS 1.2 or later, with options.checkPeer asked about the server's
+//     key (tls.peer keeps it); failure (a break included): network error "could not
+//     establish SSL connection", except when checkPeer refused the key: then the error
+//     is whatever checkPeer set and tls.peerRefused is true. A server without a
+//     certificate is put to checkPeer after the handshake with peer.seen false. With
+//     stopRequested set before it, no handshake is tried and 0 is returned with no
+//     error set (the driver reports the stop).
 // Returns 1 when the connection is up, else 0. Either way tls owns whatever was made;
 // tlsClose (or its destruction) frees it. The socket is never closed here.
 int tlsConnect(TlsConnection& tls, int socket, const UrlRecord& request, FetchError& error, int breakFd,
-               const std::atomic<bool>& stopRequested);
+               const std::atomic<bool>& stopRequested, const TlsConnectOptions& options = {});
 
 // Writes all length bytes. Returns length, or -1 on an error or a break.
 long tlsWrite(TlsConnection& tls, const void* data, size_t length, int breakFd);

@@ -570,7 +570,8 @@ const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int col
     const std::string_view address(urlRecord.url, strnlen(urlRecord.url, sizeof urlRecord.url));
     const BuiltinPage builtin = builtinPageOf(address);
     parser.listPage = builtin == PAGE_HISTORY || builtin == PAGE_BOOKVIEW || builtin == PAGE_BOOKMAN ||
-                      builtin == PAGE_BOOK_COMMAND || builtin == PAGE_BOOK_UNKNOWN;
+                      builtin == PAGE_BOOK_COMMAND || builtin == PAGE_BOOK_UNKNOWN ||
+                      builtin == PAGE_IDENTITIES || builtin == PAGE_IDENTITY_COMMAND;
 
     int32_t textLength = 0;
     std::unique_ptr<char[]> text;

@@ -285,6 +285,7 @@ struct InputSpec {
     std::string initialText;
     int maxChars = 0;
     std::string okLabel, cancelLabel;
+    bool masked = false;  // what is typed shows as dots (a password)
 };
 // One-line input; text receives the answer (empty when cancelled). True on a break.
 // The window is centred over the main window, 4/10 down its free height.
@@ -329,6 +330,9 @@ void guiSimulateButton(int id);
 void guiAtNextDialog(std::function<void()> action);
 // The texts the open modal dialog shows: its title, then every label and button.
 std::vector<std::string> guiDialogTexts();
+// Types text (ASCII) key by key into the open modal dialog's text field; returns what
+// the field shows then ("" when there is none).
+std::string guiDialogType(const std::string& text);
 // Presses Escape (cancel) or Return (accept) in the open modal dialog.
 void guiDialogKey(bool escape);
 // Gives the URL field the focus, replaces its text by typing text (UTF-8) key by key

@@ -102,6 +102,7 @@ bool guiInput(const InputSpec& spec, std::string& text) {
     auto* edit = new QLineEdit(&dialog);
     edit->setMaxLength(spec.maxChars > 0 ? spec.maxChars : 32767);
     edit->setText(QString::fromUtf8(spec.initialText));
+    if (spec.masked) edit->setEchoMode(QLineEdit::Password);
     edit->setFixedWidth(guiInputFieldWidth(spec.title, spec.cancelLabel));
     prompt->setFixedWidth(edit->width());
     prompt->setVisible(!spec.title.empty());

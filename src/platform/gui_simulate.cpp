@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
@@ -272,6 +273,17 @@ std::vector<std::string> guiDialogTexts() {
     for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>())
         if (button->isVisible()) texts.push_back(button->text().toStdString());
     return texts;
+}
+
+std::string guiDialogType(const std::string& text) {
+    QWidget* dialog = QApplication::activeModalWidget();
+    QLineEdit* field = dialog ? dialog->findChild<QLineEdit*>() : nullptr;
+    if (!field) return {};
+    field->setFocus(Qt::OtherFocusReason);
+    const QString typed = QString::fromUtf8(text);
+    for (QChar c : typed)
+        sendKey(field, c.isLetter() ? c.toUpper().unicode() : c.unicode(), Qt::NoModifier, QString(c));
+    return field->displayText().toStdString();
 }
 
 void guiDialogKey(bool escape) {

@@ -135,8 +135,9 @@ void installBackend(bool window, bool dialogs) {
                          const std::vector<std::string>& buttons) {
             return guiRequester(kind, title, body, buttons);
         };
-        b.input = [](const std::string& title, const std::string& initial, int maxChars, std::string& out) {
-            InputSpec spec{title, initial, maxChars, text(MSG_BUTTONS_OK), text(MSG_BUTTON_CANCEL)};
+        b.input = [](const std::string& title, const std::string& initial, int maxChars, bool masked,
+                     std::string& out) {
+            InputSpec spec{title, initial, maxChars, text(MSG_BUTTONS_OK), text(MSG_BUTTON_CANCEL), masked};
             return guiInput(spec, out);
         };
         b.file = [](bool save, const std::string& title, const std::string& drawer, const std::string& name) {

@@ -137,15 +137,16 @@ int askChoiceOrDismiss(const char* body, const char* buttons) {
     return index == count - 1 ? 0 : index + 1;
 }
 
-int openInputWindow(const char* title, const char* initialText, int maxChars, std::string& result) {
+int openInputWindow(const char* title, const char* initialText, int maxChars, std::string& result,
+                    bool masked) {
     result.clear();
     bool brk;
     std::string text;
     if (backend.input) {
-        brk = backend.input(textOr(title, ""), textOr(initialText, ""), maxChars, text);
+        brk = backend.input(textOr(title, ""), textOr(initialText, ""), maxChars, masked, text);
     } else {
-        ShellAnswer answer =
-            ask(ShellCall{ShellCall::INPUT, 0, textOr(title, ""), textOr(initialText, ""), {}, maxChars});
+        ShellAnswer answer = ask(
+            ShellCall{ShellCall::INPUT, 0, textOr(title, ""), textOr(initialText, ""), {}, maxChars, masked});
         brk = answer.brk;
         text = std::move(answer.text);
     }

@@ -31,9 +31,11 @@ int askChoice(const char* body, const char* buttons);
 int askChoiceOrDismiss(const char* body, const char* buttons);
 
 // One-line text input, at most maxChars characters (UTF-8 sequences are never split).
-// result receives the text, empty when cancelled. Returns 1 when a break signal
-// arrived while the window was open (the caller then quits), else 0.
-int openInputWindow(const char* title, const char* initialText, int maxChars, std::string& result);
+// With masked set, what is typed is not shown (a password). result receives the text,
+// empty when cancelled. Returns 1 when a break signal arrived while the window was
+// open (the caller then quits), else 0.
+int openInputWindow(const char* title, const char* initialText, int maxChars, std::string& result,
+                    bool masked = false);
 
 // File requesters, starting in the initial drawer. False when cancelled.
 bool requestSaveFile(const char* initialName, std::string& path);
@@ -59,7 +61,7 @@ struct ShellBackend {
                       const std::vector<std::string>& buttons)>
         requester;
     // Returns true on a break; text receives the answer (empty = cancelled).
-    std::function<bool(const std::string& title, const std::string& initialText, int maxChars,
+    std::function<bool(const std::string& title, const std::string& initialText, int maxChars, bool masked,
                        std::string& text)>
         input;
     // save: true for "Save File As...", false for "Upload file...". Empty path = cancelled.
@@ -82,6 +84,7 @@ struct ShellCall {
     std::string body;  // requester body, input initial text, file initial name, status text
     std::vector<std::string> buttons;
     int maxChars = 0;
+    bool masked = false;  // input window: what is typed is hidden
 };
 
 struct ShellAnswer {

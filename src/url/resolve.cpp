@@ -120,7 +120,8 @@ LinkKind resolveLink(char* dest, int* destLength, const char* link, int linkLeng
     } else if (startsWith(link, linkLength, "mailto:")) {
         kind = LINK_MAILTO;
         result.append(link, linkLength);
-    } else if (startsWith(link, linkLength, BOOK_COMMAND_PREFIX)) {
+    } else if (startsWith(link, linkLength, BOOK_COMMAND_PREFIX) ||
+               startsWith(link, linkLength, IDENTITY_COMMAND_PREFIX)) {
         kind = LINK_BOOK;
         result.append(link, linkLength);
     } else if (linkLength == 0 || std::memchr(link, ':', static_cast<size_t>(linkLength)) != nullptr) {

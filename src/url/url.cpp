@@ -129,7 +129,7 @@ struct PageNameEntry {
 // The one table of the built-in pages' names.
 constexpr PageNameEntry PAGE_NAMES[] = {
     {PAGE_HOME, "HOME"},         {PAGE_TEST, "TEST"},       {PAGE_HISTORY, "HISTORY"},
-    {PAGE_BOOKVIEW, "BOOKVIEW"}, {PAGE_BOOKMAN, "BOOKMAN"},
+    {PAGE_BOOKVIEW, "BOOKVIEW"}, {PAGE_BOOKMAN, "BOOKMAN"}, {PAGE_IDENTITIES, "IDENTITIES"},
 };
 
 }  // namespace
@@ -145,6 +145,7 @@ BuiltinPage builtinPageOf(std::string_view text) {
         if (text == entry.name) return entry.page;
     if (text.starts_with(BOOK_COMMAND_PREFIX)) return PAGE_BOOK_COMMAND;
     if (text.starts_with("BOOK")) return PAGE_BOOK_UNKNOWN;
+    if (text.starts_with(IDENTITY_COMMAND_PREFIX)) return PAGE_IDENTITY_COMMAND;
     return PAGE_NONE;
 }
 

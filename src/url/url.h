@@ -69,23 +69,28 @@ bool sameAddress(std::string_view a, std::string_view b);
 
 // The pages the program makes itself. Their names stand where an address would.
 enum BuiltinPage : int32_t {
-    PAGE_NONE = 0,      // not a built-in name: an address
-    PAGE_HOME,          // "HOME", the start page
-    PAGE_TEST,          // "TEST", the layout test page
-    PAGE_HISTORY,       // "HISTORY", the visited list
-    PAGE_BOOKVIEW,      // "BOOKVIEW", the bookmarks
-    PAGE_BOOKMAN,       // "BOOKMAN", the bookmark manager
-    PAGE_BOOK_COMMAND,  // "BOOK:...", a bookmark manager command
-    PAGE_BOOK_UNKNOWN,  // any other name starting with "BOOK"
+    PAGE_NONE = 0,          // not a built-in name: an address
+    PAGE_HOME,              // "HOME", the start page
+    PAGE_TEST,              // "TEST", the layout test page
+    PAGE_HISTORY,           // "HISTORY", the visited list
+    PAGE_BOOKVIEW,          // "BOOKVIEW", the bookmarks
+    PAGE_BOOKMAN,           // "BOOKMAN", the bookmark manager
+    PAGE_BOOK_COMMAND,      // "BOOK:...", a bookmark manager command
+    PAGE_BOOK_UNKNOWN,      // any other name starting with "BOOK"
+    PAGE_IDENTITIES,        // "IDENTITIES", the identity manager
+    PAGE_IDENTITY_COMMAND,  // "IDENTITY:...", an identity manager command
 };
 // The name of a built-in page ("" for PAGE_NONE and the two BOOK forms).
 const char* pageName(BuiltinPage page);
 // Which built-in page a text names.
 BuiltinPage builtinPageOf(std::string_view text);
-// True for "HOME", "HISTORY", "TEST" and anything starting with "BOOK".
+// True for "HOME", "HISTORY", "TEST", "IDENTITIES", anything starting with "BOOK" and
+// the identity manager's commands.
 bool isBuiltinPageName(const char* text);
 // The prefix of the bookmark manager's commands.
 inline constexpr char BOOK_COMMAND_PREFIX[] = "BOOK:";
+// The prefix of the identity manager's commands.
+inline constexpr char IDENTITY_COMMAND_PREFIX[] = "IDENTITY:";
 
 void lowercaseInPlace(char* s);
 int hexDigitValue(char c);
@@ -112,7 +117,7 @@ enum LinkKind : int32_t {
     LINK_FETCH = 0,  // a page this program fetches (gemini, spartan, gopher, finger, nex)
     LINK_SEARCH,     // a Gopher search (item type 7)
     LINK_WEB,        // http and https, and Gopher's "h" items
-    LINK_BOOK,       // a bookmark manager command
+    LINK_BOOK,       // a bookmark or identity manager command
     LINK_FTP,
     LINK_MAILTO,
     LINK_UNSUPPORTED,  // anything else, and Gopher item types this program does not show

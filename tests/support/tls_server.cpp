@@ -1,7 +1,10 @@
 #include "support/tls_server.h"
 
+#include <openssl/bio.h>
+#include <openssl/buffer.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -113,7 +116,23 @@ std::string TlsServer::lastPeerCommonName() const {
 }
 
 bool TlsServer::makeContext() {
-    std::unique_ptr<EVP_PKEY, KeyFree> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    std::unique_ptr<EVP_PKEY, KeyFree> key;
+    if (options_.keyPem.empty()) {
+        key.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    } else {
+        std::unique_ptr<BIO, decltype(&BIO_free)> in(
+            BIO_new_mem_buf(options_.keyPem.data(), static_cast<int>(options_.keyPem.size())), BIO_free);
+        key.reset(in ? PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr) : nullptr);
+    }
+    if (key) {
+        std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+        BUF_MEM* memory = nullptr;
+        if (out &&
+            PEM_write_bio_PrivateKey(out.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1) {
+            BIO_get_mem_ptr(out.get(), &memory);
+            if (memory != nullptr) keyPem_.assign(memory->data, memory->length);
+        }
+    }
     std::unique_ptr<X509, X509Free> certificate(X509_new());
     if (!key || !certificate) return false;
     X509* cert = certificate.get();

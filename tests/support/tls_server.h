@@ -23,6 +23,8 @@ struct TlsServerOptions {
     std::string cipherSuites;               // TLS 1.3 ("": the library's)
     bool requestClientCertificate = false;  // any certificate the client sends is accepted
     bool expiredCertificate = false;        // valid from 2000-01-01 to 2001-01-01 only
+    std::string commonName = "farlander test server";
+    std::string keyPem;  // the server's private key (PEM); "": a new P-256 key
 };
 
 class TlsServer;
@@ -72,6 +74,9 @@ class TlsServer {
     // Stops accepting, interrupts a running handshake or handler and joins the thread.
     void stop();
 
+    // The server's private key (PEM), to give another server the same key.
+    const std::string& keyPem() const { return keyPem_; }
+
     int handshakesCompleted() const { return completed_.load(); }
     // Handshakes end by marking the event "handshake" or "handshake failed" on base().
     // What the last completed handshake brought.
@@ -87,6 +92,7 @@ class TlsServer {
     TlsServerOptions options_;
     TlsHandler handler_;
     std::unique_ptr<ssl_ctx_st, TlsContextFree> context_;
+    std::string keyPem_;
     std::atomic<int> completed_{0};
     mutable std::mutex mutex_;
     std::string lastServerName_;
