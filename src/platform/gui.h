@@ -321,6 +321,8 @@ void guiSimulateTyping(const std::string& text);
 // The widget with the keyboard focus: a GadgetId, GAD_COUNT for the text view,
 // GAD_COUNT + 1 for the find bar, GAD_COUNT + 2 for the menu strip, -1 for none.
 int guiFocusedGadget();
+// The label of the menu the menu strip has open or highlighted ("" when none).
+std::string guiActiveMenu();
 // A wheel turn of delta eighths of a degree (120 = one notch; > 0 away from the user).
 void guiSimulateWheel(int delta);
 // Clicks a button gadget (0-5).

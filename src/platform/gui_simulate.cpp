@@ -7,12 +7,12 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMenuBar>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QScrollBar>
-#include <QTest>
 #include <QSlider>
+#include <QTest>
 #include <QTimerEvent>
 #include <QWheelEvent>
 
@@ -165,6 +165,13 @@ void guiSimulateTyping(const std::string& text) {
         sendKey(target, Qt::Key_unknown, Qt::NoModifier, typed.mid(i, length));
         i += length - 1;
     }
+}
+
+std::string guiActiveMenu() {
+    GuiState& s = guiState();
+    if (!s.window) return {};
+    QAction* active = s.window->menuBar()->activeAction();
+    return active ? active->text().toStdString() : std::string();
 }
 
 int guiFocusedGadget() {

@@ -89,6 +89,10 @@ void themePensSetUp(bool ownScreen) {
     buildStylePens();
 }
 
+int32_t highlightPen() {
+    return pensObtained ? obtainedPens[3] : 3;
+}
+
 void themePensRelease() {
     if (!pensObtained) return;
     for (int32_t pen : obtainedPens)

@@ -34,6 +34,9 @@ void themeColourTable(int32_t theme, ColourEntry table[PALETTE_SIZE + 1]);
 // Own screen: the palette becomes colour registers 0-7 and the role pens are the
 // palette indices. Desktop: one pen is obtained for each of the eight colours.
 void themePensSetUp(bool ownScreen);
+// The pen of the theme's highlight colour (palette colour 3, the interface's
+// highlight on a screen of its own): the keyboard's frame around the text.
+int32_t highlightPen();
 // Releases the obtained pens, once each.
 void themePensRelease();
 void buildStylePens();

@@ -327,7 +327,7 @@ void redrawLines(const PageModel& page, int32_t first, int32_t last) {
 
 void drawFocusFrame(bool on) {
     if (metrics.marginX < 1 || metrics.marginY < 1) return;
-    const int32_t pen = on ? elementPens[PEN_LINKDOWN] : background();
+    const int32_t pen = on ? highlightPen() : background();
     const int32_t x0 = metrics.textLeft - metrics.marginX, y0 = metrics.textTop - metrics.marginY;
     const int32_t x1 = metrics.textLeft + metrics.textWidth + metrics.marginX - 1;
     const int32_t y1 = metrics.textTop + metrics.textHeight + metrics.marginY - 1;
