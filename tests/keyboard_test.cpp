@@ -249,6 +249,37 @@ TEST_F(KeyboardTest, FindHighlightsEveryMatchAndWalksThem) {
     EXPECT_EQ(guiFindBarText(), "needlezz");
 }
 
+TEST_F(KeyboardTest, AFoundWordGrowsIntoALineToCopyWithoutTheMouse) {
+    keys("/");
+    guiSimulateTyping("GAMMA");
+    ASSERT_TRUE(settle());
+    keys("Escape");
+    EXPECT_EQ(lastPrimaryText(), "gamma") << "the match on show stays selected";
+    const struct {
+        const char* keys;
+        const char* selected;
+    } steps[] = {
+        {"Shift+Right", "gamma "},
+        {"Shift+Left", "gamma"},
+        {"Shift+Home", "alpha beta gamma"},
+        {"Shift+End", "alpha beta gamma delta"},
+        {"Shift+Down", "alpha beta gamma delta\n => first"},
+        {"Shift+Up", "alpha beta gamma delta"},
+    };
+    for (const auto& step : steps) {
+        keys(step.keys);
+        EXPECT_EQ(lastPrimaryText(), step.selected) << step.keys;
+    }
+    keys("Ctrl+Shift+C");
+    std::string copied;
+    ASSERT_EQ(clipboardReadText(copied), CLIP_OK);
+    EXPECT_EQ(copied, "alpha beta gamma delta");
+    // Without a selection Shift+End is the end of the page, as End is.
+    keys("Escape");
+    keys("Shift+End");
+    EXPECT_EQ(top(), lines() - rows());
+}
+
 TEST_F(KeyboardTest, DragAndDoubleClickSelectAndCopyText) {
     const int line = findLine("alpha beta gamma delta");
     ASSERT_GE(line, 0);

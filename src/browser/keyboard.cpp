@@ -118,6 +118,41 @@ void clearFound() {
     if (PageModel* page = shownModel()) setFindMatches(*page, {}, -1);
 }
 
+// Shift with the cursor keys, Home and End: the selection grows or shrinks.
+bool selectFromKeyboard(int key) {
+    PageModel* page = shownModel();
+    if (!page) return false;
+    SelectStep step;
+    switch (key) {
+        case KEY_LEFT:
+            step = SELECT_BACK;
+            break;
+        case KEY_RIGHT:
+            step = SELECT_FORWARD;
+            break;
+        case KEY_UP:
+            step = SELECT_UP;
+            break;
+        case KEY_DOWN:
+            step = SELECT_DOWN;
+            break;
+        case KEY_HOME:
+            step = SELECT_LINE_START;
+            break;
+        case KEY_END:
+            step = SELECT_LINE_END;
+            break;
+        default:
+            return false;
+    }
+    if (!extendSelection(*page, step)) return false;
+    const ViewState& view = viewState();
+    TextSpot end = view.selectFrom < view.selectTo ? view.selectTo : view.selectFrom;
+    bringIntoView(end.line, end.line);
+    selectionMade();
+    return true;
+}
+
 }  // namespace
 
 bool pageKey(const WindowMessage& msg) {
@@ -127,6 +162,7 @@ bool pageKey(const WindowMessage& msg) {
         return true;
     }
     if (msg.kind != WMSG_RAWKEY) return false;
+    if ((msg.qualifier & QUAL_SHIFT) && selectFromKeyboard(msg.code)) return true;
     const int32_t top = viewState().topLine;
     switch (msg.code) {
         case KEY_PAGEUP:
@@ -188,6 +224,8 @@ void findBarMessage(int action) {
             break;
         case FIND_CLOSE:
             placeFindBar(false);
+            // The match on show stays selected, ready to copy or to grow.
+            if (PageModel* page = shownModel(); page && selectCurrentMatch(*page)) selectionMade();
             clearFound();
             setStatus("");
             guiFocusPage();

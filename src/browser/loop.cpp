@@ -55,11 +55,11 @@ int handleMessage(const WindowMessage& msg) {
             setQuitFlag(true);
             break;
         case WMSG_RAWKEY:
+            if (pageKey(msg)) break;
             if (msg.code == KEY_UP) scrollPageUp(1, true);
             if (msg.code == KEY_DOWN) scrollPageDown(1, true);
             if (msg.code == KEY_RIGHT && (msg.qualifier & QUAL_ALT)) goForward();
             if (msg.code == KEY_LEFT && (msg.qualifier & QUAL_ALT)) goBack();
-            pageKey(msg);
             break;
         case WMSG_FOCUS:
             viewSetFocus(msg.code != 0);

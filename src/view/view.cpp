@@ -400,6 +400,7 @@ TextSpot spotAt(const PageModel& page, int32_t x, int32_t y) {
 void viewClearMarks() {
     state.cursorLine = -1;
     state.selectFrom = state.selectTo = TextSpot{};
+    state.goalOffset = -1;
     state.dragging = false;
     state.matches.clear();
     state.currentMatch = -1;
@@ -423,6 +424,66 @@ void setSelection(const PageModel& page, TextSpot from, TextSpot to) {
 std::string selectedText(const PageModel& page) {
     if (!hasSelection()) return {};
     return textBetween(page, state.selectFrom, state.selectTo);
+}
+
+bool selectCurrentMatch(const PageModel& page) {
+    if (state.currentMatch < 0 || state.currentMatch >= static_cast<int32_t>(state.matches.size()))
+        return false;
+    const FindMatch& m = state.matches[static_cast<size_t>(state.currentMatch)];
+    setSelection(page, TextSpot{m.line, m.start}, TextSpot{m.line, m.end});
+    return true;
+}
+
+bool extendSelection(const PageModel& page, SelectStep step) {
+    if (!hasSelection() && !selectCurrentMatch(page)) return false;
+    TextSpot a = state.selectFrom, b = state.selectTo;
+    if (b < a) std::swap(a, b);
+    // A step of one character: a cluster of UTF-8 text, a byte of display text.
+    auto length = [&](int32_t line) { return lineLength(page, line); };
+    auto stepForward = [&](TextSpot t) {
+        if (t.offset >= length(t.line)) return t.line + 1 < page.lineCount ? TextSpot{t.line + 1, 0} : t;
+        if (!page.unicode) return TextSpot{t.line, t.offset + 1};
+        int width = 0;
+        const char* text = page.lines[static_cast<size_t>(t.line)].text;
+        return TextSpot{t.line, static_cast<int32_t>(nextCluster(text, static_cast<size_t>(length(t.line)),
+                                                                 static_cast<size_t>(t.offset), width))};
+    };
+    auto stepBack = [&](TextSpot t) {
+        if (t.offset == 0) return t.line > 0 ? TextSpot{t.line - 1, length(t.line - 1)} : t;
+        TextSpot back{t.line, 0};
+        for (TextSpot next = stepForward(back); next.line == t.line && next.offset < t.offset;
+             next = stepForward(next))
+            back = next;
+        return back;
+    };
+    // Up and down keep to the offset the first of them started from.
+    const bool vertical = step == SELECT_UP || step == SELECT_DOWN;
+    if (!vertical || state.goalOffset < 0) state.goalOffset = vertical ? b.offset : -1;
+    const int32_t goal = state.goalOffset;
+    switch (step) {
+        case SELECT_FORWARD:
+            b = stepForward(b);
+            break;
+        case SELECT_BACK:
+            b = stepBack(b);
+            if (b < a) b = a;
+            break;
+        case SELECT_DOWN:
+            if (b.line + 1 < page.lineCount) b = TextSpot{b.line + 1, std::min(goal, length(b.line + 1))};
+            break;
+        case SELECT_UP:
+            if (b.line > a.line) b = TextSpot{b.line - 1, std::min(goal, length(b.line - 1))};
+            if (b < a) b = a;
+            break;
+        case SELECT_LINE_START:
+            a.offset = 0;
+            break;
+        case SELECT_LINE_END:
+            b.offset = length(b.line);
+            break;
+    }
+    setSelection(page, a, b);
+    return true;
 }
 
 void linkSpan(const PageModel& page, int32_t line, int32_t& first, int32_t& last) {
@@ -622,6 +683,7 @@ LinkClick handleTextMouse(const PageModel& page, int32_t x, int32_t y, int32_t c
     // down on takes the text between.
     if (code == SELECTDOUBLE && inside && !onLink) {
         const FindMatch word = wordAt(page, spotAt(page, x, y));
+        state.goalOffset = -1;
         setSelection(page, TextSpot{word.line, word.start}, TextSpot{word.line, word.end});
         click.selected = !selectedText(page).empty();
         state.buttonHeld = true;
@@ -644,7 +706,10 @@ LinkClick handleTextMouse(const PageModel& page, int32_t x, int32_t y, int32_t c
             state.pressedRow = -1;
             state.pressedLine = -1;
         }
-        if (state.dragging) setSelection(page, state.pressSpot, spot);
+        if (state.dragging) {
+            state.goalOffset = -1;
+            setSelection(page, state.pressSpot, spot);
+        }
         return click;
     }
     if (code == SELECTUP && state.dragging) {

@@ -49,8 +49,9 @@ struct ViewState {
     int32_t cursorLine = -1;  // the link cursor: the first display line of its link
     // The selection, from where the drag began to where it is; empty when they meet.
     TextSpot selectFrom, selectTo;
-    TextSpot pressSpot;     // where the button went down
-    bool dragging = false;  // the button moved off its cell: a selection is made
+    int32_t goalOffset = -1;  // where Shift+Up and Shift+Down keep the selection's end
+    TextSpot pressSpot;       // where the button went down
+    bool dragging = false;    // the button moved off its cell: a selection is made
     // Find: every match (page order) and the one the page was taken to (-1: none).
     std::vector<FindMatch> matches;
     int32_t currentMatch = -1;
@@ -120,6 +121,14 @@ void viewClearMarks();
 void setSelection(const PageModel& page, TextSpot from, TextSpot to);
 // The selected text as UTF-8 (empty without a selection).
 std::string selectedText(const PageModel& page);
+// Selecting from the keyboard: the later end of the selection moves a character or a
+// line, or the earlier end to the start of its line, or the later end to the end of
+// its line. Without a selection it starts from the match a find took the page to.
+// False (nothing changes) when there is neither.
+enum SelectStep { SELECT_BACK, SELECT_FORWARD, SELECT_UP, SELECT_DOWN, SELECT_LINE_START, SELECT_LINE_END };
+bool extendSelection(const PageModel& page, SelectStep step);
+// The match a find took the page to becomes the selection (false when there is none).
+bool selectCurrentMatch(const PageModel& page);
 
 // The link the cursor would move to (forward: the next after it, else the one before
 // it; without a cursor on show, the first or last link in view on): its first display
