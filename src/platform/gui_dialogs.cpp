@@ -36,6 +36,9 @@ bool runDialog(QDialog& dialog, int& result) {
     if (breakPending()) return false;
     s.broken = false;
     result = dialog.exec();
+    // The keyboard goes back to the main window, also where no window manager
+    // hands it back.
+    if (s.window && s.window->isVisible()) s.window->activateWindow();
     bool broken = s.broken || breakPending();
     s.broken = false;
     return !broken;
