@@ -186,6 +186,17 @@ struct Parser {
     // Link text runs to the first space or control character; bytes from 0x80 on belong to it.
     static bool isLinkByte(char c) { return static_cast<unsigned char>(c) > 0x20; }
 
+    // One display line of a wrap. inPlace: the byte after the piece may become its end.
+    void emitPiece(char* text, size_t length, int indent, bool quote, int32_t style, const char* linkUrl,
+                   bool inPlace) {
+        if (inPlace && indent == 0) {
+            text[length] = '\0';
+            emitInPlace(page, text, length, style, sourceLine, linkUrl);
+        } else {
+            emitLine(page, indent, quote, text, length, style, sourceLine, linkUrl);
+        }
+    }
+
     // Cuts text into display lines and appends them. The continuation indent and
     // width take over after the first display line only when the first indent is 1.
     // inPlace: text lies in the transliterated text and the byte after it is a line
@@ -220,12 +231,7 @@ struct Parser {
                     skip = p;
                 }
             }
-            if (inPlace && indent == 0 && skip == piece + 1) {
-                text[piece] = '\0';
-                emitInPlace(page, text, piece, style, sourceLine, linkUrl);
-            } else {
-                emitLine(page, indent, quote, text, piece, style, sourceLine, linkUrl);
-            }
+            emitPiece(text, piece, indent, quote, style, linkUrl, inPlace && skip == piece + 1);
             text += skip;
             length -= skip;
             if (firstIndent == 1) {
@@ -233,12 +239,7 @@ struct Parser {
                 w = static_cast<size_t>(width(columns - nextIndent));
             }
         }
-        if (inPlace && indent == 0) {
-            text[length] = '\0';
-            emitInPlace(page, text, length, style, sourceLine, linkUrl);
-        } else {
-            emitLine(page, indent, quote, text, length, style, sourceLine, linkUrl);
-        }
+        emitPiece(text, length, indent, quote, style, linkUrl, inPlace);
     }
 
     // wrap for UTF-8 text: the same rules, counted in display columns by grapheme
@@ -286,12 +287,7 @@ struct Parser {
                 piece = skip = nextCluster(text, length, 0, ignored);
                 if (skip >= length) break;
             }
-            if (inPlace && indent == 0 && skip == piece + 1) {
-                text[piece] = '\0';
-                emitInPlace(page, text, piece, style, sourceLine, linkUrl);
-            } else {
-                emitLine(page, indent, quote, text, piece, style, sourceLine, linkUrl);
-            }
+            emitPiece(text, piece, indent, quote, style, linkUrl, inPlace && skip == piece + 1);
             text += skip;
             length -= skip;
             if (firstIndent == 1) {
@@ -299,12 +295,7 @@ struct Parser {
                 w = width(columns - nextIndent);
             }
         }
-        if (inPlace && indent == 0) {
-            text[length] = '\0';
-            emitInPlace(page, text, length, style, sourceLine, linkUrl);
-        } else {
-            emitLine(page, indent, quote, text, length, style, sourceLine, linkUrl);
-        }
+        emitPiece(text, length, indent, quote, style, linkUrl, inPlace);
     }
 
     // Text of the transliterated document, ending at a line break or a tab.

@@ -1,5 +1,7 @@
 #include "page/unicode.h"
 
+#include "page/utf8.h"
+
 #include <utf8proc.h>
 
 #include <algorithm>
@@ -161,15 +163,7 @@ std::unique_ptr<char[]> cleanUtf8(const char* input, size_t inputLength, int32_t
     // Each input byte gives at most three output bytes (a replacement character), a
     // tab at most eight, and one line break may be added.
     constexpr size_t maxLength = static_cast<size_t>(std::numeric_limits<int32_t>::max());
-    size_t tabs = 0;
-    if (!keepTabs) {
-        for (const unsigned char* p = in; n > 0 && p < in + n;) {
-            const void* hit = std::memchr(p, '\t', static_cast<size_t>(in + n - p));
-            if (hit == nullptr) break;
-            ++tabs;
-            p = static_cast<const unsigned char*>(hit) + 1;
-        }
-    }
+    const size_t tabs = keepTabs || n == 0 ? 0 : countTabs(in, n);
     if (n > (maxLength - 2) / 3 || tabs > (maxLength - 2 - 3 * n) / 5) return nullptr;
     const size_t size = 3 * n + 5 * tabs + 2;
     std::unique_ptr<char[]> buffer;

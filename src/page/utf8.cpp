@@ -91,6 +91,16 @@ size_t writeThreeByte(unsigned char lead, unsigned char c1, unsigned char c2, un
     return 1;
 }
 
+constexpr uint64_t ONES = 0x0101010101010101ULL;
+constexpr uint64_t HIGH_BITS = 0x8080808080808080ULL;
+
+// Nonzero when some byte of v is zero; the lowest flagged byte is always a zero byte.
+constexpr uint64_t zeroBytes(uint64_t v) {
+    return (v - ONES) & ~v & HIGH_BITS;
+}
+
+}  // namespace
+
 size_t countTabs(const unsigned char* in, size_t length) {
     size_t tabs = 0;
     const unsigned char* end = in + length;
@@ -102,16 +112,6 @@ size_t countTabs(const unsigned char* in, size_t length) {
     }
     return tabs;
 }
-
-constexpr uint64_t ONES = 0x0101010101010101ULL;
-constexpr uint64_t HIGH_BITS = 0x8080808080808080ULL;
-
-// Nonzero when some byte of v is zero; the lowest flagged byte is always a zero byte.
-constexpr uint64_t zeroBytes(uint64_t v) {
-    return (v - ONES) & ~v & HIGH_BITS;
-}
-
-}  // namespace
 
 std::unique_ptr<char[]> translateUtf8(const char* input, int32_t* outLength, bool keepTabs) {
     return translateUtf8(input, input != nullptr ? std::strlen(input) : 0, outLength, keepTabs);

@@ -23,3 +23,6 @@ std::unique_ptr<char[]> translateUtf8(const char* input, int32_t* outLength, boo
 // ordinary bytes and are copied.
 std::unique_ptr<char[]> translateUtf8(const char* input, size_t inputLength, int32_t* outLength,
                                       bool keepTabs);
+
+// The tabs among length bytes: what tab expansion will add room for.
+size_t countTabs(const unsigned char* in, size_t length);
