@@ -8,15 +8,4 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config qt6-base-dev libssl-dev libgtest-dev libgmock-dev
           libbenchmark-dev libutf8proc-dev gettext fonts-dejavu-core "$@")
 
-missing=()
-for p in "${packages[@]}"; do
-    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-    [[ "$status" == "install ok installed" ]] || missing+=("$p")
-done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
-
-sudo=""
-[[ $(id -u) -eq 0 ]] || sudo="sudo"
-echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+exec bash "$(dirname "$0")/apt-need.sh" "${packages[@]}"
