@@ -210,6 +210,29 @@ void BM_ParserMixedScripts10MB(benchmark::State& state) {
 }
 BENCHMARK(BM_ParserMixedScripts10MB)->ArgName("unicode")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// One line of 5 MB without a space: every display line is a hard cut, and each cut
+// must cost no more than the line it makes.
+void BM_ParserOneLongLine5MB(benchmark::State& state) {
+    static const std::string doc = [] {
+        std::string d("20 text/gemini\r\n");
+        d.append(5u * 1024 * 1024, 'w');
+        d.push_back('\n');
+        return d;
+    }();
+    const UrlRecord record = pageRecord();
+    ParseOptions options;
+    options.unicode = state.range(0) != 0;
+    PageModel page;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(parseNetBuf(page, record, 80, doc, options));
+        state.PauseTiming();
+        headlessReset();
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
+}
+BENCHMARK(BM_ParserOneLongLine5MB)->ArgName("unicode")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // A value of kB from /proc/self/status ("VmRSS", "VmHWM"); -1 when unknown.
 int64_t statusKilobytes(const std::string& key) {
     std::ifstream status("/proc/self/status");

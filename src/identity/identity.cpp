@@ -298,7 +298,10 @@ std::string identityBaseName(const char* host, int32_t port, const char* scope) 
         if (c == '/') c = '$';
     }
     std::string hostWord(host != nullptr ? host : "");
-    if (port != IDENTITY_DEFAULT_PORT) hostWord += ":" + std::to_string(port);
+    if (port != IDENTITY_DEFAULT_PORT) {
+        hostWord += ':';
+        hostWord += std::to_string(port);
+    }
     char baseName[IDENTITY_BASE_NAME_SIZE];
     std::snprintf(baseName, sizeof baseName, "%s %s", hostWord.c_str(), written.c_str());
     return baseName;

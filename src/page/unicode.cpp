@@ -363,16 +363,20 @@ size_t fitColumns(std::string_view text, int64_t columns, int64_t markColumn, si
     const size_t length = text.size();
     // A start of printable ASCII is one column a byte, found eight bytes at a time; its
     // last byte is measured with what follows, which may join it.
+    // Looked for no further than one byte past the columns, so that measuring the start
+    // of a long text costs no more than the start.
+    const size_t scan =
+        columns >= 0 && static_cast<uint64_t>(columns) < length ? static_cast<size_t>(columns) + 1 : length;
     size_t ascii = 0;
     if constexpr (std::endian::native == std::endian::little) {
-        while (length - ascii >= 8) {
+        while (scan - ascii >= 8) {
             uint64_t x;
             std::memcpy(&x, data + ascii, 8);
             if ((x & HIGH_BITS) != 0 || bytesBelow(x, 0x20) != 0 || zeroBytes(x ^ (ONES * 0x7F)) != 0) break;
             ascii += 8;
         }
     }
-    while (ascii < length && static_cast<unsigned char>(data[ascii]) >= 0x20 &&
+    while (ascii < scan && static_cast<unsigned char>(data[ascii]) >= 0x20 &&
            static_cast<unsigned char>(data[ascii]) < 0x7F)
         ++ascii;
     if (ascii > 0 && ascii < length && static_cast<unsigned char>(data[ascii]) >= 0x80) --ascii;
