@@ -459,6 +459,17 @@ struct Parser {
 // Room for every display line the text can give at this width: a cut piece holds at
 // least half a width. Only the pages written to become resident, so an estimate
 // on the high side costs address space, not memory; growing by copying would cost both.
+// The line breaks from start to end (memchr looks at many bytes at a time).
+size_t countLines(const char* start, const char* end) {
+    size_t lines = 0;
+    for (const char* at = start; at < end; ++lines) {
+        const void* found = std::memchr(at, '\n', static_cast<size_t>(end - at));
+        if (found == nullptr) break;
+        at = static_cast<const char*>(found) + 1;
+    }
+    return lines;
+}
+
 void reserveLines(PageModel& page, size_t sourceLines, size_t length, int columns) {
     const size_t half = static_cast<size_t>(std::max(columns / 2, 1));
     const size_t estimate = sourceLines + length / half + 16;
@@ -606,7 +617,7 @@ const PageLine* parseNetBuf(PageModel& page, const UrlRecord& urlRecord, int col
     try {
         char* start = text.get();
         char* const end = start + length;
-        reserveLines(page, static_cast<size_t>(std::count(start, end, '\n')), length, parser.columns);
+        reserveLines(page, countLines(start, end), length, parser.columns);
         while (start < end) {
             const void* found = std::memchr(start, '\n', static_cast<size_t>(end - start));
             char* lineEnd = found != nullptr ? start + (static_cast<const char*>(found) - start) : end;
