@@ -590,6 +590,11 @@ void GuiCanvas::keyPressEvent(QKeyEvent* event) {
     }
 }
 
+void GuiCanvas::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    guiAccessFocusIn();
+}
+
 void GuiWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     guiQueueMessage(messageOf(WMSG_CLOSEWINDOW));
@@ -610,6 +615,7 @@ bool guiOpenWindow(const WindowSpec& spec) {
     GuiWindow* window = s.window.get();
     window->setWindowTitle(QString::fromUtf8(spec.title));
     s.canvas = new GuiCanvas(window);
+    guiAccessAttach(s.canvas);
     s.canvas->setCursor(cursorShapes[s.pointer]);
     window->setCentralWidget(s.canvas);
     window->menuBar();

@@ -217,6 +217,7 @@ enum WindowMessageKind {
     WMSG_RAWKEY,      // code: KEY_UP 76, KEY_DOWN 77, KEY_RIGHT 78, KEY_LEFT 79; qualifier
     WMSG_VANILLAKEY,  // code: 8 Backspace, 32 Space; qualifier
     WMSG_WHEEL,       // value: vertical movement, > 0 toward the end of the page
+    WMSG_LINKPRESS,   // value: the index of a link pressed by assistive technology (platform/access.h)
 };
 inline constexpr int SELECTDOWN = 0x68;
 inline constexpr int SELECTUP = 0xE8;
