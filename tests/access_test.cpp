@@ -1,7 +1,7 @@
 // The text view as a screen reader sees it, read through the toolkit's accessibility
 // interfaces: the page's lines as a document, its links as pressable children, the
-// keyboard's place, what is announced, and that objects of an old page or an old
-// window are gone.
+// keyboard's place, what is announced, that objects of an old page or an old window
+// are gone, and the gadgets' names.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,6 +11,7 @@
 #include "platform/access.h"
 #include "platform/access_testing.h"
 #include "platform/gui.h"
+#include "support/window_fixture.h"
 
 namespace {
 
@@ -325,10 +326,36 @@ TEST_F(AccessTest, OldPagesAndOldWindowsLeaveNoObjects) {
 
 TEST_F(AccessTest, PointerReviewFindsLinksViewAndGadgets) {
     const std::tuple<int, int, std::string> points[] = {
-        {20, 65, "link 0"}, {95, 110, "link 1"}, {300, 200, "view"}, {10, 10, "button B0"}, {550, 10, ""},
+        {20, 65, "link 0"},    {95, 110, "link 1"},   {300, 200, "view"},
+        {10, 10, "button B0"}, {310, 10, "text URL"}, {550, 10, ""},
     };
     for (const auto& [x, y, want] : points)
         EXPECT_EQ(guiAccessHit(x, y), want) << x << "," << y;
 }
 
+TEST_F(AccessTest, EveryGadgetIsNamedAndTheStatusLineTellsItsText) {
+    guiSetStatusText("Loading…");
+    guiProcessEvents();
+    const std::tuple<std::string, std::string> want[] = {
+        {"button", "B0"},    {"button", "B1"}, {"button", "B2"}, {"button", "B3"},
+        {"button", "B4"},    {"button", "B5"}, {"text", "URL"},  {"scrollbar", "Page position"},
+        {"label", "Status"},
+    };
+    const std::vector<AccessNode> gadgets = guiAccessGadgets();
+    ASSERT_EQ(gadgets.size(), std::size(want));
+    for (size_t i = 0; i < gadgets.size(); ++i)
+        EXPECT_EQ(std::tie(gadgets[i].role, gadgets[i].name), want[i]) << i;
+    EXPECT_EQ(gadgets[GAD_STATUS].description, "Loading…");
+    guiSetStatusText("");
+}
+
 }  // namespace
+
+// The program's own window: its gadgets' labels are their names.
+TEST_F(WindowTest, AccessibleGadgetsAllHaveNames) {
+    const std::vector<AccessNode> gadgets = guiAccessGadgets();
+    ASSERT_EQ(gadgets.size(), static_cast<size_t>(GAD_COUNT));
+    for (const AccessNode& gadget : gadgets)
+        EXPECT_FALSE(gadget.name.empty()) << gadget.role;
+    EXPECT_EQ(gadgets[GAD_BACK].name, "Back");
+}

@@ -146,7 +146,8 @@ enum GadgetId {
 };
 struct GadgetSpec {
     int left = 0, top = 0, width = 0, height = 0;
-    std::string label;  // buttons (UTF-8)
+    std::string label;  // buttons (UTF-8); any gadget: its name to assistive technology
+                        // (the URL field, scroller and status line have English ones)
     bool disabled = false;
     int maxChars = 0;  // URL field
 };
