@@ -656,6 +656,7 @@ void GuiCanvas::keyPressEvent(QKeyEvent* event) {
 void GuiCanvas::focusInEvent(QFocusEvent* event) {
     QWidget::focusInEvent(event);
     guiQueueMessage(messageOf(WMSG_FOCUS, 1));
+    guiAccessFocusIn();
 }
 
 void GuiCanvas::focusOutEvent(QFocusEvent* event) {
@@ -704,6 +705,7 @@ bool guiOpenWindow(const WindowSpec& spec) {
     GuiWindow* window = s.window.get();
     window->setWindowTitle(QString::fromUtf8(spec.title));
     s.canvas = new GuiCanvas(window);
+    guiAccessAttach(s.canvas);
     s.canvas->setCursor(cursorShapes[s.pointer]);
     window->setCentralWidget(s.canvas);
     window->menuBar();

@@ -150,7 +150,8 @@ enum GadgetId {
 };
 struct GadgetSpec {
     int left = 0, top = 0, width = 0, height = 0;
-    std::string label;  // buttons (UTF-8)
+    std::string label;  // buttons (UTF-8); any gadget: its name to assistive technology
+                        // (the URL field, scroller and status line have English ones)
     bool disabled = false;
     int maxChars = 0;  // URL field
 };
@@ -228,6 +229,7 @@ enum WindowMessageKind {
     WMSG_WHEEL,       // value: vertical movement, > 0 toward the end of the page
     WMSG_FOCUS,       // code 1: the text view took the keyboard, 0: it lost it
     WMSG_FIND,        // the find bar: code FIND_CHANGED, FIND_NEXT, FIND_PREVIOUS or FIND_CLOSE
+    WMSG_LINKPRESS,   // value: the index of a link pressed by assistive technology (platform/access.h)
 };
 inline constexpr int SELECTDOWN = 0x68;
 inline constexpr int SELECTUP = 0xE8;

@@ -51,7 +51,27 @@ void showStatusText() {
         std::lock_guard lock(s.crossMutex);
         text = s.statusText;
     }
-    if (QLabel* label = guiGadgetAs<QLabel>(GAD_STATUS)) label->setText(QString::fromUtf8(text));
+    if (QLabel* label = guiGadgetAs<QLabel>(GAD_STATUS)) {
+        // The line's name is fixed; what it says is its description.
+        label->setText(QString::fromUtf8(text));
+        label->setAccessibleDescription(label->text());
+    }
+}
+
+// The name assistive technology gives a gadget: its label, or for the gadgets that
+// show none, a word of their own.
+QString accessibleNameOf(int id, const GadgetSpec& spec) {
+    if (!spec.label.empty()) return QString::fromUtf8(spec.label);
+    switch (id) {
+        case GAD_URL:
+            return QStringLiteral("URL");
+        case GAD_SCROLLER:
+            return QStringLiteral("Page position");
+        case GAD_STATUS:
+            return QStringLiteral("Status");
+        default:
+            return {};
+    }
 }
 
 std::unique_ptr<QWidget> makeGadget(int id, const GadgetSpec& spec, QWidget* canvas) {
@@ -240,6 +260,7 @@ void guiCreateGadgets(const std::vector<GadgetSpec>& gadgets, int fontHandle) {
         widget->setFont(font);
         widget->setGeometry(spec.left, spec.top, std::max(0, spec.width), std::max(0, spec.height));
         widget->setEnabled(!spec.disabled);
+        widget->setAccessibleName(accessibleNameOf(static_cast<int>(i), spec));
         widget->show();
         s.gadgetSpecs[i] = spec;
         s.gadgets[i] = std::move(widget);

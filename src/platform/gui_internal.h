@@ -23,6 +23,7 @@
 #include "platform/gui.h"
 
 class QAbstractEventDispatcher;
+class QAccessibleEvent;
 class QAction;
 class QDialog;
 class QTimer;
@@ -157,6 +158,15 @@ QAction* guiMenuAction(int code);
 void guiDestroyGadgets();
 // The parent for a dialog: the main window when it is open.
 QWidget* guiDialogParent();
+
+// Assistive technology (gui_access.cpp). A new canvas gets its accessible interface,
+// the text view among its children; the canvas tells when it took the focus.
+void guiAccessAttach(GuiCanvas* canvas);
+void guiAccessFocusIn();
+// Tests: what would be told to assistive technology goes to the observer instead (null:
+// to the toolkit again); listening, it is told as if a screen reader listened.
+using GuiAccessObserver = void (*)(QAccessibleEvent* event);
+void guiAccessObserve(GuiAccessObserver observer, bool listening);
 
 // Display bytes (ISO-8859-1) as text: 0x80 a full block, 0x81-0x9F a middle dot.
 QString guiDisplayText(const char* text, size_t length);
