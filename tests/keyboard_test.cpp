@@ -10,6 +10,7 @@
 #include "browser/load.h"
 #include "browser/loop.h"
 #include "net/exchange.h"
+#include "platform/access_testing.h"
 #include "platform/clipboard.h"
 #include "platform/gui.h"
 #include "settings/settings.h"
@@ -324,6 +325,41 @@ TEST_F(KeyboardTest, TheFocusFrameShowsWhereTheKeyboardIs) {
         << "scrolling keeps the frame whole";
     keys("Ctrl+L");
     EXPECT_EQ(corner(), guiPenColour(elementPens[PEN_BACKGROUND]));
+}
+
+TEST_F(KeyboardTest, AScreenReaderReadsThePageAndPressesItsLinks) {
+    guiAccessRecord(true);
+    open("/");
+    AccessSummary seen = guiAccessDescribe();
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.view.name, url("/"));
+    EXPECT_NE(seen.text.find("alpha beta gamma delta\n => first\n"), std::string::npos);
+    ASSERT_EQ(seen.links.size(), 5u);
+    const std::pair<std::string, std::string> links[] = {
+        {"first", url("/one")},
+        {"second", url("/two")},
+        {"third", url("/three")},
+        {"send a word", "spartan://127.0.0.1:" + std::to_string(spartanPort) + "/echo"},
+    };
+    for (size_t i = 0; i < std::size(links); ++i) {
+        EXPECT_EQ(seen.links[i].name, links[i].first);
+        EXPECT_EQ(seen.links[i].description, links[i].second);
+        EXPECT_FALSE(seen.links[i].offscreen);
+    }
+    EXPECT_TRUE(seen.links.back().offscreen) << "the last link is below the view";
+    // The link cursor is the screen reader's focus.
+    guiAccessTakeEvents();
+    rawKey(KEY_TAB);
+    rawKey(KEY_TAB);
+    EXPECT_EQ(guiAccessDescribe().focus, 1);
+    // Scrolling tells where the links went; a press follows the link.
+    rawKey(KEY_END);
+    EXPECT_FALSE(guiAccessDescribe().links.back().offscreen);
+    ASSERT_TRUE(guiAccessPress(2));
+    ASSERT_TRUE(settle());
+    ASSERT_TRUE(runUntil([] { return findLine("this is page three") >= 0; }));
+    EXPECT_EQ(guiAccessDescribe().view.name, url("/three"));
+    guiAccessRecord(false);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "browser/load.h"
+#include "browser/screenreader.h"
 #include "browser/services.h"
 #include "page/find.h"
 #include "platform/clipboard.h"
@@ -63,6 +64,7 @@ void moveCursor(bool forward) {
     linkSpan(*page, target, first, last);
     bringIntoView(first, last);
     setLinkCursor(*page, target);
+    readerCursorMoved();
 }
 
 void followCursor() {

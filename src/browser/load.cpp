@@ -7,9 +7,10 @@
 #include <new>
 
 #include "browser/commands.h"
-#include "browser/keyboard.h"
 #include "browser/identities.h"
+#include "browser/keyboard.h"
 #include "browser/navigate.h"
+#include "browser/screenreader.h"
 #include "identity/identity.h"
 #include "net/child.h"
 #include "net/exchange.h"
@@ -389,6 +390,7 @@ void showPage(const UrlRecord& address, PageText text) {
     viewClearMarks();
     drawPage(page->model, top);
     findRefresh();
+    readerPageShown();
 
     cachePut(address.url, text);
     // A fetch still under way keeps the controls locked, so Stop stays available.
@@ -415,11 +417,17 @@ void relayoutWindow() {
 }
 
 void scrollPageUp(int32_t n, bool updateScroller) {
-    if (page && scrollUp(page->model, n, updateScroller)) recordReadingPosition(*page);
+    if (page && scrollUp(page->model, n, updateScroller)) {
+        recordReadingPosition(*page);
+        readerViewMoved();
+    }
 }
 
 void scrollPageDown(int32_t n, bool updateScroller) {
-    if (page && scrollDown(page->model, n, updateScroller)) recordReadingPosition(*page);
+    if (page && scrollDown(page->model, n, updateScroller)) {
+        recordReadingPosition(*page);
+        readerViewMoved();
+    }
 }
 
 void pageMouse(int32_t x, int32_t y, int32_t code) {

@@ -6,6 +6,7 @@
 #include "browser/commands.h"
 #include "browser/keyboard.h"
 #include "browser/load.h"
+#include "browser/screenreader.h"
 #include "browser/services.h"
 #include "net/child.h"
 #include "net/exchange.h"
@@ -66,6 +67,9 @@ int handleMessage(const WindowMessage& msg) {
             break;
         case WMSG_FIND:
             findBarMessage(msg.code);
+            break;
+        case WMSG_LINKPRESS:
+            readerLinkPressed(msg.value);
             break;
         case WMSG_VANILLAKEY:
             if (pageKey(msg)) break;

@@ -40,3 +40,6 @@ void guiAccessUpdatePage(AccessView view);
 // index outside the links is -1). When the view has the keyboard focus, assistive
 // technology is told the focus moved there.
 void guiAccessSetFocus(int link);
+
+// Whether assistive technology listens now: what the view tells is worth making.
+bool guiAccessListening();

@@ -563,6 +563,10 @@ void guiAccessFocusIn() {
         canvas, [] { tellFocus(currentView()); }, Qt::QueuedConnection);
 }
 
+bool guiAccessListening() {
+    return telling();
+}
+
 void guiAccessObserve(GuiAccessObserver observer, bool listening) {
     accessState().observer = observer;
     accessState().observerListens = observer && listening;

@@ -255,12 +255,14 @@ std::vector<GadgetSpec> gadgetSpecs(const ShellLayout& l, const std::vector<std:
     g[GAD_FORWARD].disabled = forwardDisabled != 0;
     g[GAD_STOP].disabled = true;
     int32_t wide = m.textWidth + 2 * m.marginX + 2 + l.scrollerWidth;
-    g[GAD_URL] = GadgetSpec{l.leftMargin, l.urlTop, wide, l.buttonHeight, {}, false, URL_FIELD_MAX};
+    // The three gadgets without a caption are named for screen readers.
+    g[GAD_URL] = GadgetSpec{l.leftMargin,           l.urlTop, wide,         l.buttonHeight,
+                            text(MSG_NAME_ADDRESS), false,    URL_FIELD_MAX};
     g[GAD_SCROLLER] = GadgetSpec{l.leftMargin + 2 * m.marginX + m.textWidth + 2,
                                  m.textTop - m.marginY,
                                  l.scrollerWidth,
                                  m.textHeight + 2 * m.marginY,
-                                 {},
+                                 text(MSG_NAME_PAGE_POSITION),
                                  false,
                                  0};
     int32_t gh = l.gadgetHeight;
@@ -268,7 +270,7 @@ std::vector<GadgetSpec> gadgetSpecs(const ShellLayout& l, const std::vector<std:
                                m.textTop + m.textHeight + m.marginY + (2 * gh - l.buttonHeight) / 2,
                                wide,
                                l.buttonHeight,
-                               {},
+                               text(MSG_NAME_STATUS),
                                false,
                                0};
     return g;

@@ -549,11 +549,15 @@ void setLinkCursor(const PageModel& page, int32_t line) {
 }
 
 LinkClick cursorClick(const PageModel& page) {
+    return lineClick(page, state.cursorLine);
+}
+
+LinkClick lineClick(const PageModel& page, int32_t at) {
     LinkClick click;
-    if (state.cursorLine < 0 || state.cursorLine >= page.lineCount) return click;
-    const PageLine& line = page.lines[static_cast<size_t>(state.cursorLine)];
+    if (at < 0 || at >= page.lineCount) return click;
+    const PageLine& line = page.lines[static_cast<size_t>(at)];
     if (line.linkUrl == nullptr || line.style >= STYLE_UNSUPPORTED) return click;
-    click.line = state.cursorLine;
+    click.line = at;
     click.style = line.style;
     click.url.assign(line.linkUrl, strnlen(line.linkUrl, URL_MAX));
     return click;

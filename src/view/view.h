@@ -139,6 +139,8 @@ void linkSpan(const PageModel& page, int32_t line, int32_t& first, int32_t& last
 // Puts the link cursor on the link at line (-1: none), redraws the old and the new
 // one and shows the new one's address in the status line.
 void setLinkCursor(const PageModel& page, int32_t line);
+// The link on a display line, as a click on it would report it (line -1 when none).
+LinkClick lineClick(const PageModel& page, int32_t line);
 // The link under the cursor, as a click on it would report it (line -1 when none).
 LinkClick cursorClick(const PageModel& page);
 
