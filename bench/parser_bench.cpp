@@ -159,12 +159,14 @@ UrlRecord pageRecord() {
     return record;
 }
 
-void BM_ParserGemtext10MB(benchmark::State& state) {
-    const std::string& doc = gemtextDocument();
+// Parses doc again and again into the same page model; the figures per run.
+void parseRepeatedly(benchmark::State& state, const std::string& doc, bool unicode) {
     const UrlRecord record = pageRecord();
+    ParseOptions options;
+    options.unicode = unicode;
     PageModel page;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(parseNetBuf(page, record, 80, doc));
+        benchmark::DoNotOptimize(parseNetBuf(page, record, 80, doc, options));
         state.PauseTiming();
         headlessReset();
         state.ResumeTiming();
@@ -172,6 +174,10 @@ void BM_ParserGemtext10MB(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
     state.counters["lines"] = page.lineCount;
     state.counters["links"] = page.linkCount;
+}
+
+void BM_ParserGemtext10MB(benchmark::State& state) {
+    parseRepeatedly(state, gemtextDocument(), false);
 }
 BENCHMARK(BM_ParserGemtext10MB)->Unit(benchmark::kMillisecond);
 
@@ -194,19 +200,7 @@ BENCHMARK(BM_ParserGemtext10MBFreshPage)->Unit(benchmark::kMillisecond);
 // A page in many scripts, kept as UTF-8 and wrapped by display columns (1), or
 // transliterated to ISO-8859-1 (0). Parsed again into the same page model.
 void BM_ParserMixedScripts10MB(benchmark::State& state) {
-    const std::string& doc = mixedScriptDocument();
-    const UrlRecord record = pageRecord();
-    ParseOptions options;
-    options.unicode = state.range(0) != 0;
-    PageModel page;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(parseNetBuf(page, record, 80, doc, options));
-        state.PauseTiming();
-        headlessReset();
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
-    state.counters["lines"] = page.lineCount;
+    parseRepeatedly(state, mixedScriptDocument(), state.range(0) != 0);
 }
 BENCHMARK(BM_ParserMixedScripts10MB)->ArgName("unicode")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
@@ -219,17 +213,7 @@ void BM_ParserOneLongLine5MB(benchmark::State& state) {
         d.push_back('\n');
         return d;
     }();
-    const UrlRecord record = pageRecord();
-    ParseOptions options;
-    options.unicode = state.range(0) != 0;
-    PageModel page;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(parseNetBuf(page, record, 80, doc, options));
-        state.PauseTiming();
-        headlessReset();
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(doc.size()));
+    parseRepeatedly(state, doc, state.range(0) != 0);
 }
 BENCHMARK(BM_ParserOneLongLine5MB)->ArgName("unicode")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

@@ -206,6 +206,18 @@ bool keepAside(const std::string& path) {
     return !error;
 }
 
+// Drops the records of an identity; their memory goes after the lock is let go.
+void forgetRecords(const std::string& baseName) {
+    std::list<IdentityRecord> gone;
+    std::lock_guard lock(listMutex());
+    std::list<IdentityRecord>& list = identities();
+    for (auto at = list.begin(); at != list.end();) {
+        auto next = std::next(at);
+        if (at->baseName == baseName) gone.splice(gone.end(), list, at);
+        at = next;
+    }
+}
+
 }  // namespace
 
 std::string identityDirectory() {
@@ -321,16 +333,7 @@ bool createIdentity(const char* host, int32_t port, const char* scope, const cha
         if (!keepAside(identityFile(baseName.c_str(), CERT_SUFFIX)) ||
             !keepAside(identityFile(baseName.c_str(), KEY_SUFFIX)))
             return false;
-        {
-            std::list<IdentityRecord> gone;
-            std::lock_guard lock(listMutex());
-            std::list<IdentityRecord>& list = identities();
-            for (auto at = list.begin(); at != list.end();) {
-                auto next = std::next(at);
-                if (at->baseName == baseName) gone.splice(gone.end(), list, at);
-                at = next;
-            }
-        }
+        forgetRecords(baseName);
         if (!makeCertificate(commonName, baseName.c_str())) return false;
         addIdentity(baseName.c_str());
         return true;
@@ -347,14 +350,7 @@ bool deleteIdentity(const std::string& baseName) {
     const std::string cert = identityFile(baseName.c_str(), CERT_SUFFIX);
     const std::string key = identityFile(baseName.c_str(), KEY_SUFFIX);
     if (!removeFile(key) || !removeFile(cert)) return false;
-    std::list<IdentityRecord> gone;
-    std::lock_guard lock(listMutex());
-    std::list<IdentityRecord>& list = identities();
-    for (auto at = list.begin(); at != list.end();) {
-        auto next = std::next(at);
-        if (at->baseName == baseName) gone.splice(gone.end(), list, at);
-        at = next;
-    }
+    forgetRecords(baseName);
     return true;
 }
 

@@ -284,7 +284,12 @@ KnownHostCheck knownHostCheck(const std::string& host, int32_t port, const std::
     return KNOWN_HOST_CHANGED;
 }
 
-bool knownHostRemember(const KnownHost& seen) {
+namespace {
+
+// Adds what was seen, or lets change decide what becomes of the entry there for its
+// host and port (false: nothing changes); saves when something did.
+template <typename Change>
+bool storeSeen(const KnownHost& seen, Change change) {
     if (seen.fingerprint.empty() || seen.host.empty()) return false;
     Store& s = store();
     KnownHost entry = seen;
@@ -294,29 +299,28 @@ bool knownHostRemember(const KnownHost& seen) {
     auto found = findEntry(s, entry.host, entry.port);
     if (found == s.entries.end()) {
         s.entries.push_back(std::move(entry));
-    } else if (found->fingerprint == entry.fingerprint && found->expires != entry.expires) {
-        found->expires = entry.expires;
-    } else {
+    } else if (!change(*found, entry)) {
         return false;
     }
-    saveLocked(s);
-    return true;
+    return saveLocked(s);
+}
+
+}  // namespace
+
+bool knownHostRemember(const KnownHost& seen) {
+    // A renewal with the same key only moves the date on; another key is not taken.
+    return storeSeen(seen, [](KnownHost& pinned, KnownHost& now) {
+        if (pinned.fingerprint != now.fingerprint || pinned.expires == now.expires) return false;
+        pinned.expires = now.expires;
+        return true;
+    });
 }
 
 bool knownHostTrust(const KnownHost& seen) {
-    if (seen.fingerprint.empty() || seen.host.empty()) return false;
-    Store& s = store();
-    KnownHost entry = seen;
-    entry.host = lowercase(entry.host);
-    std::lock_guard lock(s.mutex);
-    if (!s.open) return false;
-    auto found = findEntry(s, entry.host, entry.port);
-    if (found == s.entries.end()) {
-        s.entries.push_back(std::move(entry));
-    } else {
-        *found = std::move(entry);
-    }
-    return saveLocked(s);
+    return storeSeen(seen, [](KnownHost& pinned, KnownHost& now) {
+        pinned = std::move(now);
+        return true;
+    });
 }
 
 std::optional<KnownHost> knownHostFind(const std::string& host, int32_t port) {

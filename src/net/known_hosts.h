@@ -72,7 +72,7 @@ KnownHostCheck knownHostCheck(const std::string& host, int32_t port, const std::
                               KnownHost* pinned = nullptr);
 // After a completed handshake: pins a new host and port, and follows a renewal (the
 // same key with another expiry). A changed key is left alone. True when the store
-// changed.
+// changed and was saved (or keeps its changes in memory only).
 bool knownHostRemember(const KnownHost& seen);
 // The user trusts seen: it replaces any pin of its host and port. True when saved
 // (or when the store keeps its changes in memory only).

@@ -166,12 +166,8 @@ std::unique_ptr<char[]> cleanUtf8(const char* input, size_t inputLength, int32_t
     const size_t tabs = keepTabs || n == 0 ? 0 : countTabs(in, n);
     if (n > (maxLength - 2) / 3 || tabs > (maxLength - 2 - 3 * n) / 5) return nullptr;
     const size_t size = 3 * n + 5 * tabs + 2;
-    std::unique_ptr<char[]> buffer;
-    try {
-        buffer = std::make_unique_for_overwrite<char[]>(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    std::unique_ptr<char[]> buffer = allocateText(size);
+    if (!buffer) return nullptr;
     auto* out = reinterpret_cast<unsigned char*>(buffer.get());
     auto replace = [&](size_t& o) {
         std::memcpy(out + o, REPLACEMENT_UTF8, 3);

@@ -101,6 +101,14 @@ constexpr uint64_t zeroBytes(uint64_t v) {
 
 }  // namespace
 
+std::unique_ptr<char[]> allocateText(size_t size) {
+    try {
+        return std::make_unique_for_overwrite<char[]>(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 size_t countTabs(const unsigned char* in, size_t length) {
     size_t tabs = 0;
     const unsigned char* end = in + length;
@@ -130,12 +138,8 @@ std::unique_ptr<char[]> translateUtf8(const char* input, size_t inputLength, int
     if (tabs > (maxLength - 1 - n) / 7) return nullptr;
     const size_t size = n + 7 * tabs + 2;
 
-    std::unique_ptr<char[]> buffer;
-    try {
-        buffer = std::make_unique_for_overwrite<char[]>(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    std::unique_ptr<char[]> buffer = allocateText(size);
+    if (!buffer) return nullptr;
     auto* out = reinterpret_cast<unsigned char*>(buffer.get());
 
     // Every input byte yields at most one output byte, except a tab (at most 8)

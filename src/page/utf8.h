@@ -26,3 +26,6 @@ std::unique_ptr<char[]> translateUtf8(const char* input, size_t inputLength, int
 
 // The tabs among length bytes: what tab expansion will add room for.
 size_t countTabs(const unsigned char* in, size_t length);
+
+// An uninitialised buffer of size bytes for a converted text; null when memory is out.
+std::unique_ptr<char[]> allocateText(size_t size);

@@ -19,15 +19,14 @@ LinkKind gopherTypeKind(char type) {
     return LINK_UNSUPPORTED;
 }
 
-// A Gopher selector as an address's path: spaces as "%20" and "%" as "%25", so that
-// decoding the address gives the selector back byte for byte. At most PATH_MAX_LEN
+// Spaces as "%20", and "%" as "%25" when alsoPercent, in place. At most PATH_MAX_LEN
 // characters are read and written; an escape that would pass that is left out.
-int encodeSelector(char* s) {
+int encodeInPlace(char* s, bool alsoPercent) {
     char out[PATH_MAX_LEN + 1];
     const int n = static_cast<int>(strnlen(s, PATH_MAX_LEN));
     int o = 0;
     for (int i = 0; i < n; ++i) {
-        const char* code = s[i] == ' ' ? "%20" : s[i] == '%' ? "%25" : nullptr;
+        const char* code = s[i] == ' ' ? "%20" : s[i] == '%' && alsoPercent ? "%25" : nullptr;
         if (code != nullptr) {
             if (o + 3 >= PATH_MAX_LEN) continue;
             std::memcpy(out + o, code, 3);
@@ -39,6 +38,12 @@ int encodeSelector(char* s) {
     std::memcpy(s, out, static_cast<size_t>(o));
     s[o] = '\0';
     return o;
+}
+
+// A Gopher selector as an address's path: "%" encoded too, so that decoding the
+// address gives the selector back byte for byte.
+int encodeSelector(char* s) {
+    return encodeInPlace(s, true);
 }
 
 }  // namespace
@@ -202,22 +207,7 @@ int removeDotSegments(char* s) {
 }
 
 int encodeSpaces(char* s) {
-    if (s == nullptr) return 0;
-    char out[PATH_MAX_LEN + 1];
-    const int n = static_cast<int>(strnlen(s, PATH_MAX_LEN));
-    int o = 0;
-    for (int i = 0; i < n; ++i) {
-        if (s[i] == ' ') {
-            if (o + 3 >= PATH_MAX_LEN) continue;
-            std::memcpy(out + o, "%20", 3);
-            o += 3;
-        } else if (o < PATH_MAX_LEN) {
-            out[o++] = s[i];
-        }
-    }
-    std::memcpy(s, out, static_cast<size_t>(o));
-    s[o] = '\0';
-    return o;
+    return s == nullptr ? 0 : encodeInPlace(s, false);
 }
 
 int encodeLatin1(char* s, int length) {
